@@ -1,0 +1,182 @@
+#include "package/Vesparo.h"
+
+#include "hostfw/Application.h"
+#include "hostfw/Exceptions.h"
+#include "hostfw/FormatSettings.h"
+#include "hostfw/StringList.h"
+#include "hostfw/TextFile.h"
+#include "package/Edition.h"
+#include "package/HmldFormat.h"
+#include "package/Vesparoutil.h"
+
+#include <QDate>
+#include <QDateTime>
+
+namespace Vesparo {
+
+bool bShallOpen = false;
+
+namespace {
+const QString ApplicationInformationTitle = QStringLiteral("The Application information");
+const QString ErrorMessageCaption = QStringLiteral("Error message");
+const QString CrLf = QStringLiteral("\r\n");
+
+// The unit's finalization, once per process (or when the package unloads).
+struct TUnitLifetime {
+  ~TUnitLifetime() { bShallOpen = false; }
+} UnitLifetime;
+
+void WriteLines(TextFile::TTextFile& File, const QStringList& Lines)
+{
+  for (const QString& Line : Lines)
+    File.WriteLn(Line);
+}
+
+QString SenderClassName(const QObject* Sender)
+{
+  // No sender: nothing to name, the line stays empty.
+  return Sender ? QString::fromLatin1(Sender->metaObject()->className()) : QString();
+}
+}  // namespace
+
+TCVVesparo::TCVVesparo(QWidget* AOwner) : Component::TComponent(AOwner) {}
+
+TCVVesparo::~TCVVesparo()
+{
+  // Never leave the application calling into a component that is gone.
+  auto* App = Application::Instance();
+  if (App && App->OnExceptionOwner() == this)
+    App->SetOnException({});
+}
+
+void TCVVesparo::SetMLDActive(bool Value)
+{
+  if (Value == FActivateMLD)
+    return;
+  FActivateMLD = Value;
+}
+
+void TCVVesparo::Loaded()
+{
+  Component::TComponent::Loaded();
+  if (!FActivateMLD)
+    return;
+  // The last active component to load wins; a handler the host set before is
+  // replaced, not chained.
+  if (auto* App = Application::Instance())
+    App->SetOnException([this](QObject* Sender, const std::exception_ptr& E) { GlobalExceptionHandlerThis(Sender, E); },
+                        this);
+}
+
+bool TCVVesparo::VersionInformation()
+{
+  const QString ExePath = Vesparoutil::ApplicationExeName();
+  TextFile::TTextFile Report(Vesparoutil::ReportFilePathFor(ExePath));
+  try {
+    Vesparoutil::ForceDataFolder(Vesparoutil::DataFolderPath());
+    Report.Rewrite();
+    Report.Close();
+    return true;
+  } catch (...) {
+    // Whatever was written stays; the pipeline goes on with its own sections.
+    try {
+      Report.Close();
+    } catch (...) {
+    }
+    return false;
+  }
+}
+
+void TCVVesparo::GlobalExceptionHandlerThis(QObject* Sender, const std::exception_ptr& E)
+{
+  if (!FActivateMLD)
+    return;
+
+  VersionInformation();
+
+  const QString ExePath = Vesparoutil::ApplicationExeName();
+  Vesparoutil::ForceDataFolder(Vesparoutil::DataFolderPath());
+  const QString ReportPath = Vesparoutil::ReportFilePathFor(ExePath);
+  const QString Message = Exceptions::MessageOf(E);
+  const HmldFormat::TExceptionSection Section{
+    SenderClassName(Sender),
+    Vesparoutil::ExtractFileName(ExePath),
+    FormatSettings::DateToStr(QDate::currentDate()),
+    Message,
+    Exceptions::ClassNameOf(E),
+  };
+
+  TextFile::TTextFile Report(ReportPath);
+  Report.Append();
+  WriteLines(Report, HmldFormat::ExceptionSectionLines(Section));
+  Report.Close();
+  bShallOpen = true;
+
+  QString TraceText;
+  LogTheStackTraceIncaseOfError(ReportPath, TraceText);
+
+  QString ReportText;
+  ReadApplicationinfoFromFile(ReportPath, ReportText);
+  ErrorMessageBySynTask(Message, ApplicationInformationTitle + CrLf + ReportText);
+}
+
+void TCVVesparo::LogTheStackTraceIncaseOfError(const QString& FileName, QString& TraceText)
+{
+  TraceText.clear();
+  TextFile::TTextFile Report(FileName);
+  Report.Append();
+  WriteLines(Report, HmldFormat::StackSectionOpening(FormatSettings::DateLongTimeToStr(QDateTime::currentDateTime())));
+  // The frames of the recorded stack go here once exception tracking records
+  // stacks; until then the section has its markers and time only.
+  Report.WriteLn(HmldFormat::StackSectionClosing());
+  Report.Close();
+}
+
+void TCVVesparo::ReadApplicationinfoFromFile(const QString& FileName, QString& Text)
+{
+  Text.clear();
+  try {
+    TextFile::TTextFile File(FileName);
+    File.Reset();
+    QString Result;
+    while (!File.Eof())
+      Result += CrLf + File.ReadLn();
+    File.Close();
+    Text = Result;
+  } catch (...) {
+    Text.clear();
+  }
+}
+
+void TCVVesparo::ErrorMessageBySynTask(const QString& Message, const QString& Report)
+{
+  Q_UNUSED(Report);
+  // A plain error box until the task-dialog prompt takes its place.
+  if (auto* App = Application::Instance())
+    App->MessageBox(Edition::EditionText(Message), Edition::EditionText(ErrorMessageCaption),
+                    Application::MB_OK | Application::MB_ICONERROR);
+}
+
+void TCVVesparo::EmailDoc(const QString& AttachmentPath, const QString& Comment, const QString& ReportText)
+{
+  // Mail dispatch arrives with the prompt; nothing calls this before then.
+  Q_UNUSED(AttachmentPath);
+  Q_UNUSED(Comment);
+  Q_UNUSED(ReportText);
+}
+
+void TCVVesparo::Split(QChar Delimiter, const QString& Input, StringList::TStringList& Strings)
+{
+  Strings.Clear();
+  Strings.Delimiter = Delimiter;
+  Strings.StrictDelimiter = false;
+  Strings.SetDelimitedText(Input);
+}
+
+QString TCVVesparo::ReadRegistryValues(const QString& Key, bool CanCreate, const QString& Name, int Kind,
+                                       bool CurrentUser)
+{
+  return Vesparoutil::ReadRegistryValues(Key, CanCreate, Name, Kind, CurrentUser);
+}
+
+}  // namespace Vesparo

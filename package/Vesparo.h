@@ -1,0 +1,106 @@
+#pragma once
+// The component that a developer drops onto a form of the application to be
+// watched. With ActivateMLD stored true it becomes, once its form has loaded,
+// the application's one handler of unhandled exceptions; each exception then
+// rebuilds the application's report file and goes to the error prompt.
+
+#include "hostfw/Component.h"
+
+#include <QString>
+
+#include <exception>
+
+namespace StringList {
+class TStringList;
+}
+
+namespace Vesparo {
+
+// An exception section was written in this run; the report then goes to the
+// viewer program when the process ends.
+extern bool bShallOpen;
+
+class TCVVesparo : public Component::TComponent {
+  Q_OBJECT
+  Q_PROPERTY(bool Mailsendreport READ Mailsendreport WRITE setMailsendreport)
+  Q_PROPERTY(bool MailsendAttachment READ MailsendAttachment WRITE setMailsendAttachment)
+  Q_PROPERTY(TMailTypeSend MailTypesen READ MailTypesen WRITE setMailTypesen)
+  Q_PROPERTY(QString Mailrecipient READ Mailrecipient WRITE setMailrecipient)
+  Q_PROPERTY(QString Mailsubject READ Mailsubject WRITE setMailsubject)
+  Q_PROPERTY(QString MailMessage READ MailMessage WRITE setMailMessage)
+  Q_PROPERTY(bool ActivateMLD READ ActivateMLD WRITE SetMLDActive STORED true)
+
+public:
+  enum TMailTypeSend { maOutlook };
+  Q_ENUM(TMailTypeSend)
+
+  explicit TCVVesparo(QWidget* AOwner = nullptr);
+  ~TCVVesparo() override;
+
+  bool Mailsendreport() const { return FMailsendreport; }
+  bool MailsendAttachment() const { return FMailsendAttachment; }
+  TMailTypeSend MailTypesen() const { return FMailTypesen; }
+  QString Mailrecipient() const { return FMailrecipient; }
+  QString Mailsubject() const { return FMailsubject; }
+  QString MailMessage() const { return FMailMessage; }
+  bool ActivateMLD() const { return FActivateMLD; }
+
+  // Setters under the names that uic generates for stored properties.
+  void setMailsendreport(bool Value) { FMailsendreport = Value; }
+  void setMailsendAttachment(bool Value) { FMailsendAttachment = Value; }
+  void setMailTypesen(TMailTypeSend Value) { FMailTypesen = Value; }
+  void setMailrecipient(const QString& Value) { FMailrecipient = Value; }
+  void setMailsubject(const QString& Value) { FMailsubject = Value; }
+  void setMailMessage(const QString& Value) { FMailMessage = Value; }
+  void setActivateMLD(bool Value) { SetMLDActive(Value); }
+
+  // Stores the switch; installs or removes nothing.
+  void SetMLDActive(bool Value);
+
+  // The environment step: creates or truncates the report file and writes the
+  // description of machine, application and processes. True when everything
+  // was written; failures are absorbed.
+  virtual bool VersionInformation();
+
+  // The pipeline, called by the application object for each unhandled
+  // exception with the object whose event was being handled.
+  void GlobalExceptionHandlerThis(QObject* Sender, const std::exception_ptr& E);
+
+  // Appends the stack-trace section of the last exception to the report file.
+  void LogTheStackTraceIncaseOfError(const QString& FileName, QString& TraceText);
+
+  // The whole file as one text, CR LF before each line; "" when unreadable.
+  void ReadApplicationinfoFromFile(const QString& FileName, QString& Text);
+
+  // The error prompt.
+  void ErrorMessageBySynTask(const QString& Message, const QString& Report);
+
+  // Mails the report archive to the recipients.
+  void EmailDoc(const QString& AttachmentPath, const QString& Comment, const QString& ReportText);
+
+  // Fills Strings from Input split at Delimiter, by the delimited-text rule.
+  void Split(QChar Delimiter, const QString& Input, StringList::TStringList& Strings);
+
+  QString ReadRegistryValues(const QString& Key, bool CanCreate, const QString& Name, int Kind, bool CurrentUser);
+
+protected:
+  void Loaded() override;
+
+private:
+  bool FMailsendreport = false;
+  bool FMailsendAttachment = false;
+  TMailTypeSend FMailTypesen = maOutlook;
+  QString FMailrecipient;
+  QString FMailsubject;
+  QString FMailMessage;
+  bool FActivateMLD = false;
+};
+
+using TMailTypeSend = TCVVesparo::TMailTypeSend;
+inline constexpr TMailTypeSend maOutlook = TCVVesparo::maOutlook;
+
+// Puts TCVVesparo into the form designer's widget box, group "Corvane": the
+// designer plugin of the package calls it.
+inline constexpr QLatin1String PaletteGroup("Corvane");
+
+}  // namespace Vesparo

@@ -1,0 +1,88 @@
+#include "package/Vesparoutil.h"
+
+#include "hostfw/Application.h"
+#include "platform/Registry.h"
+#include "platform/ShellFolders.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace Vesparoutil {
+
+QString sJpegFileName;
+QString sZipFileName;
+QString sZipFileNameForMailing;
+
+namespace {
+// The unit's finalization: the file names of one run do not outlive it.
+struct TUnitLifetime {
+  ~TUnitLifetime()
+  {
+    sJpegFileName.clear();
+    sZipFileName.clear();
+    sZipFileNameForMailing.clear();
+  }
+} UnitLifetime;
+}  // namespace
+
+QString getUserAppDataDirectOryPath() { return ShellFolders::SHGetFolderPathAppData(); }
+
+QString GetThePath(QWidget* Handle)
+{
+  Q_UNUSED(Handle);
+  return ShellFolders::SHGetFolderPathAppData();
+}
+
+QString GetMyDocuments()
+{
+  const QString Folder = ShellFolders::SHGetSpecialFolderPathCommonDocuments();
+  return Folder.isEmpty() ? QString(FallbackMyDocuments) : Folder;
+}
+
+QString ApplicationExeName()
+{
+  if (const auto* App = Application::Instance())
+    return App->ExeName();
+  return QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
+}
+
+QString ExtractFileName(const QString& Path) { return Path.mid(Path.lastIndexOf(QLatin1Char('/')) + 1); }
+
+QString ExtractFilePath(const QString& Path) { return Path.left(Path.lastIndexOf(QLatin1Char('/')) + 1); }
+
+QString BaseNameOf(const QString& ExePath)
+{
+  const QString FileName = ExtractFileName(ExePath);
+  const qsizetype Dot = FileName.lastIndexOf(QLatin1Char('.'));
+  return Dot < 0 ? FileName : FileName.left(Dot);
+}
+
+QString DataFolderPath() { return getUserAppDataDirectOryPath() + QLatin1Char('/') + DataFolderName; }
+
+QString ReportFilePathFor(const QString& ExePath)
+{
+  return DataFolderPath() + QLatin1Char('/') + BaseNameOf(ExePath) + ReportFileSuffix;
+}
+
+QString FullHmldFilePath() { return ReportFilePathFor(ApplicationExeName()); }
+
+void ForceDataFolder(const QString& Folder)
+{
+  if (!QFileInfo(Folder).isDir())
+    QDir().mkpath(Folder);
+}
+
+QString ReadRegistryValues(const QString& Key, bool CanCreate, const QString& Name, int Kind, bool CurrentUser)
+{
+  Registry::TRegistry Reg(Registry::KEY_ALL_ACCESS);
+  Reg.SetRootKey(CurrentUser ? Registry::HKEY_CURRENT_USER : Registry::HKEY_LOCAL_MACHINE);
+  if (!Reg.OpenKey(Key, CanCreate))
+    return {};
+  switch (Kind) {
+    case 1: return Reg.ReadString(Name);
+    case 2: return QString::number(Reg.ReadInteger(Name));
+    default: return {};
+  }
+}
+
+}  // namespace Vesparoutil

@@ -1,0 +1,58 @@
+#pragma once
+// Folders and names of the report store, and the package's registry helpers.
+// Paths use "/" and no rule adds a trailing separator, except the folder of
+// the executable, which keeps its own.
+
+#include <QString>
+
+class QWidget;
+
+namespace Vesparoutil {
+
+// Screenshot (a bitmap, whatever the name says), archive and mail archive of
+// the current report; set together by the screenshot step, cleared at unit
+// finalization.
+extern QString sJpegFileName;
+extern QString sZipFileName;
+extern QString sZipFileNameForMailing;
+
+inline constexpr QLatin1String DataFolderName("Corvane 1.1");
+inline constexpr QLatin1String ReportFileSuffix("_halvern_leak_log.Hmld");
+// What the all-users documents lookup yields when it finds nothing.
+inline constexpr QLatin1String FallbackMyDocuments("/Documents and Settings/All Users/Documents");
+
+// The current user's roaming application-data folder; empty when it cannot
+// be found.
+QString getUserAppDataDirectOryPath();
+// The same folder, found through the shell's item list for the owner window.
+QString GetThePath(QWidget* Handle);
+// The documents folder of all users, or the fixed fallback folder.
+QString GetMyDocuments();
+// The report file of the running application. Creates nothing.
+QString FullHmldFilePath();
+
+// Full path of the running executable (from the application object, else the
+// process's own image).
+QString ApplicationExeName();
+// File name part of a path, with its extension.
+QString ExtractFileName(const QString& Path);
+// Folder part of a path, with its trailing separator.
+QString ExtractFilePath(const QString& Path);
+// The file name without its last extension (from the last "." of the file
+// name part on); a name without "." is kept whole.
+QString BaseNameOf(const QString& ExePath);
+// getUserAppDataDirectOryPath() + "/" + "Corvane 1.1".
+QString DataFolderPath();
+// DataFolderPath() + "/" + base name + "_halvern_leak_log.Hmld".
+QString ReportFilePathFor(const QString& ExePath);
+// Creates the data folder with every missing parent when it does not exist;
+// the outcome is not checked here (the first file operation in it reports).
+void ForceDataFolder(const QString& Folder);
+
+// Registry values. Kind 1 reads a string, kind 2 an integer as decimal text;
+// other kinds and keys that cannot be opened give "". Failures the registry
+// object raises on reading (a value of another type, a missing integer)
+// reach the caller.
+QString ReadRegistryValues(const QString& Key, bool CanCreate, const QString& Name, int Kind, bool CurrentUser);
+
+}  // namespace Vesparoutil

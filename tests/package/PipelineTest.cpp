@@ -1,0 +1,207 @@
+#include "package/Vesparo.h"
+
+#include "hostfw/Exceptions.h"
+#include "hostfw/FormatSettings.h"
+#include "platform/AnsiCodePage.h"
+#include "tests/package/VesparoTestSupport.h"
+#include "tests/support/TempEnvironment.h"
+
+#include <QDate>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+using namespace VesparoTests;
+using TestSupport::ReadAll;
+
+namespace {
+
+class Pipeline : public ::testing::Test {
+protected:
+  void SetUp() override
+  {
+    AnsiCodePage::SetACP(1252);
+    FormatSettings::TFormatSettings Settings = FormatSettings::Current();
+    Settings.ShortDateFormat = QStringLiteral("dd/mm/yyyy");
+    Settings.LongTimeFormat = QStringLiteral("hh:nn:ss");
+    Settings.DateSeparator = QLatin1Char('/');
+    Settings.TimeSeparator = QLatin1Char(':');
+    FormatSettings::SetCurrent(Settings);
+    Vesparo::bShallOpen = false;
+    Component.SetMLDActive(true);
+    Component.LoadedNow();
+  }
+  void TearDown() override
+  {
+    App().SetOnException({});
+    AnsiCodePage::SetACP(0);
+    FormatSettings::Reset();
+  }
+
+  QString ReportPath() const { return Vesparoutil::FullHmldFilePath(); }
+
+  static QByteArray ExceptionSection(const QByteArray& Sender, const QByteArray& Message, const QByteArray& ClassName,
+                                     const QByteArray& Date)
+  {
+    return "\r\n\r\n\r\n"
+           "[____________________Exception_Log_start_____________________]\r\n"
+           "Excep_ClassName :" + Sender + ";\r\n"
+           "Excep_ApplicationName :test_package_vesparo;\r\n"
+           "Excep_date :" + Date + ";\r\n"
+           "Excep_sErrorType :" + Message + ";\r\n"
+           "Excep_sErrorclass :" + ClassName + ";\r\n"
+           "[____________________Exception_Log_end_____________________]\r\n"
+           "\r\n";
+  }
+  static QByteArray Today() { return QDate::currentDate().toString(QStringLiteral("dd/MM/yyyy")).toLatin1(); }
+
+  TestSupport::TTempEnvironment Env{QStringLiteral("home with blanks")};
+  TShownBoxes Shown;
+  TRecordingVesparo Component;
+};
+
+// The exception section and the stack section of a file, split off the
+// environment line the recording component writes.
+struct TReport {
+  QByteArray Environment, Exception, Stack;
+  explicit TReport(const QByteArray& File)
+  {
+    const qsizetype ExceptionStart = File.indexOf("\r\n\r\n\r\n[____");
+    const qsizetype StackStart = File.indexOf("\r\n\r\n|****");
+    Environment = File.left(ExceptionStart);
+    Exception = File.mid(ExceptionStart, StackStart - ExceptionStart);
+    Stack = File.mid(StackStart);
+  }
+};
+
+}  // namespace
+
+TEST_F(Pipeline, WritesTheExceptionSectionByteForByte)
+{
+  TRaisingButton Button([] { throw std::runtime_error("some text"); });
+  const QByteArray DateBefore = Today();
+  Button.Click();
+  const QByteArray DateAfter = Today();
+
+  const TReport Report(ReadAll(ReportPath()));
+  EXPECT_EQ(Report.Environment, "OSName:Test machine;\r\n");
+  const QByteArray Expected = ExceptionSection("QPushButton", "some text", "std::runtime_error", DateBefore);
+  if (DateBefore == DateAfter)
+    EXPECT_EQ(Report.Exception, Expected);
+  else
+    EXPECT_TRUE(Report.Exception == Expected ||
+                Report.Exception == ExceptionSection("QPushButton", "some text", "std::runtime_error", DateAfter));
+
+  // Then the stack section: two empty lines, markers around the time of capture.
+  ASSERT_TRUE(Report.Stack.startsWith("\r\n\r\n|**************Stack_trace_error_start**************|\r\n"));
+  EXPECT_TRUE(Report.Stack.endsWith("|**************Stack_trace_error_end**************|\r\n"));
+  const QList<QByteArray> StackLines = Report.Stack.split('\n');
+  EXPECT_TRUE(QDateTime::fromString(QString::fromLatin1(StackLines[3]).trimmed(), QStringLiteral("dd/MM/yyyy HH:mm:ss"))
+                .isValid())
+    << StackLines[3].toStdString();
+
+  EXPECT_TRUE(Vesparo::bShallOpen);
+  EXPECT_EQ(Component.Passes, 1);
+  // The prompt receives the exception's message.
+  EXPECT_EQ(Shown.Texts, QStringList{QStringLiteral("some text")});
+  EXPECT_EQ(Shown.Captions, QStringList{QStringLiteral("Error message")});
+}
+
+TEST_F(Pipeline, EveryValueIsWrittenAsItIsInTheAnsiCodePage)
+{
+  // A message over several lines keeps its line breaks; the terminator ends
+  // the last line. Characters outside the code page become "?".
+  TRaisingButton Button([] { throw Exception(QStringLiteral("Größe\r\nzweite Zeile ж")); });
+  Button.Click();
+  const TReport Report(ReadAll(ReportPath()));
+  EXPECT_TRUE(Report.Exception.contains("Excep_sErrorType :Gr\xF6\xDF" "e\r\nzweite Zeile ?;\r\n"));
+  EXPECT_TRUE(Report.Exception.contains("Excep_sErrorclass :Exception;\r\n"));
+}
+
+TEST_F(Pipeline, AThrownValueThatIsNoStdExceptionStillReachesTheReport)
+{
+  TRaisingButton Button([] { throw 42; });
+  Button.Click();
+  const TReport Report(ReadAll(ReportPath()));
+  EXPECT_TRUE(Report.Exception.contains("Excep_sErrorType :;\r\nExcep_sErrorclass :int;\r\n"));
+}
+
+TEST_F(Pipeline, TheNextExceptionRewritesTheReport)
+{
+  TRaisingButton First([] { throw std::runtime_error("first"); });
+  TRaisingButton Second([] { throw std::logic_error("second"); });
+  First.Click();
+  Second.Click();
+  const QByteArray File = ReadAll(ReportPath());
+  EXPECT_TRUE(File.startsWith("OSName:Test machine;\r\n\r\n\r\n\r\n[____"));
+  EXPECT_EQ(File.count("Exception_Log_start"), 1);
+  EXPECT_EQ(File.count("Stack_trace_error_start"), 1);
+  EXPECT_TRUE(File.contains("Excep_sErrorType :second;"));
+  EXPECT_FALSE(File.contains("first"));
+  EXPECT_EQ(Component.Passes, 2);
+}
+
+TEST_F(Pipeline, ReadBackStartsWithALineBreakAndEndsWithTheLastLine)
+{
+  TRaisingButton Button([] { throw std::runtime_error("read me back"); });
+  Button.Click();
+  QString Text;
+  Component.ReadApplicationinfoFromFile(ReportPath(), Text);
+  EXPECT_TRUE(Text.startsWith(QStringLiteral("\r\nOSName:Test machine;\r\n\r\n\r\n\r\n[____")));
+  EXPECT_TRUE(Text.endsWith(QStringLiteral("\r\n|**************Stack_trace_error_end**************|")));
+  EXPECT_EQ(Text.toLatin1(), ReadAll(ReportPath()).prepend("\r\n").chopped(2));
+
+  Component.ReadApplicationinfoFromFile(Env.Root() + QStringLiteral("/missing.Hmld"), Text);
+  EXPECT_EQ(Text, QString());
+}
+
+TEST_F(Pipeline, SwitchedOffAfterLoadingTheHandlerSwallowsExceptions)
+{
+  Component.SetMLDActive(false);
+  TRaisingButton Button([] { throw std::runtime_error("vanishes"); });
+  Button.Click();
+  EXPECT_FALSE(QFileInfo::exists(ReportPath()));
+  EXPECT_TRUE(Shown.Texts.isEmpty());
+  EXPECT_FALSE(Vesparo::bShallOpen);
+  EXPECT_EQ(Component.Passes, 0);
+}
+
+TEST_F(Pipeline, AnUnwritableDataFolderIsShownAndTheApplicationGoesOn)
+{
+  // The application-data folder lies below a plain file: nothing can be
+  // created there, not even by root.
+  TestSupport::WriteAll(Env.Root() + QStringLiteral("/plain file"), "x");
+  Env.Set("XDG_DATA_HOME", Env.Root() + QStringLiteral("/plain file/data"));
+  Vesparo::TCVVesparo Real;  // the real environment step, which absorbs its failure
+  Real.SetMLDActive(true);
+  Real.LoadedNow();
+  TRaisingButton Button([] { throw std::runtime_error("cannot be reported"); });
+  Button.Click();
+  ASSERT_EQ(Shown.Texts.size(), 1);
+  EXPECT_TRUE(Shown.Texts[0].startsWith(QStringLiteral("I/O error"))) << Shown.Texts[0].toStdString();
+  EXPECT_FALSE(Vesparo::bShallOpen);
+
+  // The application goes on and reports the next exception once it can.
+  Env.Set("XDG_DATA_HOME", Env.DataHome());
+  Button.Click();
+  EXPECT_EQ(Shown.Texts.size(), 2);
+  EXPECT_EQ(Shown.Texts[1], QStringLiteral("cannot be reported"));
+  EXPECT_TRUE(Vesparo::bShallOpen);
+  EXPECT_TRUE(ReadAll(ReportPath()).startsWith("\r\n\r\n\r\n[____________________Exception_Log_start"));
+}
+
+TEST_F(Pipeline, EnvironmentStepCreatesOrTruncatesTheReport)
+{
+  Vesparo::TCVVesparo Real;
+  EXPECT_TRUE(Real.VersionInformation());
+  EXPECT_TRUE(QFileInfo(ReportPath()).isFile());
+  TestSupport::WriteAll(ReportPath(), "old content\r\n");
+  EXPECT_TRUE(Real.VersionInformation());
+  EXPECT_FALSE(ReadAll(ReportPath()).contains("old content"));
+
+  Env.Set("XDG_DATA_HOME", Env.Root() + QStringLiteral("/plain file/data"));
+  TestSupport::WriteAll(Env.Root() + QStringLiteral("/plain file"), "x");
+  EXPECT_FALSE(Real.VersionInformation());
+}

@@ -1,0 +1,78 @@
+#pragma once
+// Runs vesparo-demo as a user would start it, in a private environment.
+
+#include "tests/support/TempEnvironment.h"
+
+#include <QDate>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStringList>
+
+namespace DemoTests {
+
+inline const QString DemoProgram = QStringLiteral(CORVANE_BIN_DIR "/vesparo-demo");
+
+struct TDemoResult {
+  int ExitCode = -1;
+  bool Finished = false;
+  QByteArray Output;
+  QByteArray Errors;
+};
+
+// Platform "offscreen" or "xcb"; the locale is pinned so that the dates of
+// the report have the fixed form dd/mm/yyyy.
+inline TDemoResult RunDemo(const TestSupport::TTempEnvironment& Env, const QStringList& Arguments,
+                           const QString& Platform)
+{
+  QProcess Demo;
+  QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
+  Environment.insert(QStringLiteral("XDG_DATA_HOME"), Env.DataHome());
+  Environment.insert(QStringLiteral("XDG_CONFIG_HOME"), Env.ConfigHome());
+  Environment.insert(QStringLiteral("QT_QPA_PLATFORM"), Platform);
+  Environment.insert(QStringLiteral("LANG"), QStringLiteral("C"));
+  Environment.remove(QStringLiteral("LC_ALL"));
+  Environment.remove(QStringLiteral("LC_TIME"));
+  Environment.remove(QStringLiteral("LC_CTYPE"));
+  Demo.setProcessEnvironment(Environment);
+  Demo.start(DemoProgram, Arguments);
+  TDemoResult Result;
+  Result.Finished = Demo.waitForFinished(120000);
+  if (!Result.Finished)
+    Demo.kill();
+  Demo.waitForFinished();
+  Result.ExitCode = Demo.exitStatus() == QProcess::NormalExit ? Demo.exitCode() : -1;
+  Result.Output = Demo.readAllStandardOutput();
+  Result.Errors = Demo.readAllStandardError();
+  return Result;
+}
+
+inline QString ReportOf(const TestSupport::TTempEnvironment& Env)
+{
+  return Env.DataFolder() + QStringLiteral("/vesparo-demo_halvern_leak_log.Hmld");
+}
+
+inline QByteArray ExpectedExceptionSection(const QByteArray& Message, const QByteArray& ClassName, const QDate& Date)
+{
+  return "\r\n\r\n\r\n"
+         "[____________________Exception_Log_start_____________________]\r\n"
+         "Excep_ClassName :QPushButton;\r\n"
+         "Excep_ApplicationName :vesparo-demo;\r\n"
+         "Excep_date :" + Date.toString(QStringLiteral("dd/MM/yyyy")).toLatin1() + ";\r\n"
+         "Excep_sErrorType :" + Message + ";\r\n"
+         "Excep_sErrorclass :" + ClassName + ";\r\n"
+         "[____________________Exception_Log_end_____________________]\r\n"
+         "\r\n";
+}
+
+// The exception section of a report: from the three empty lines before its
+// start marker to the stack section.
+inline QByteArray ExceptionSectionOf(const QByteArray& Report)
+{
+  const qsizetype Start = Report.indexOf("\r\n\r\n\r\n[____________________Exception_Log_start");
+  const qsizetype End = Report.indexOf("\r\n\r\n|**************Stack_trace_error_start");
+  if (Start < 0 || End < Start)
+    return {};
+  return Report.mid(Start, End - Start);
+}
+
+}  // namespace DemoTests

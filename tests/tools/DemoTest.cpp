@@ -1,0 +1,58 @@
+#include "tests/tools/DemoRun.h"
+
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+using namespace DemoTests;
+using TestSupport::ReadAll;
+
+TEST(Demo, RaisedExceptionIsReportedUnattended)
+{
+  TestSupport::TTempEnvironment Env(QStringLiteral("data home with blanks"));
+  const QDate Before = QDate::currentDate();
+  const TDemoResult Run = RunDemo(Env, {"--raise", "some text", "--unattended"}, QStringLiteral("offscreen"));
+  ASSERT_TRUE(Run.Finished);
+  EXPECT_EQ(Run.ExitCode, 0) << Run.Errors.toStdString();
+
+  const QByteArray Report = ReadAll(ReportOf(Env));
+  ASSERT_FALSE(Report.isEmpty()) << "no report at " << ReportOf(Env).toStdString();
+  const QByteArray Section = ExceptionSectionOf(Report);
+  const QByteArray Expected = ExpectedExceptionSection("some text", "std::runtime_error", Before);
+  EXPECT_TRUE(Section == Expected ||
+              Section == ExpectedExceptionSection("some text", "std::runtime_error", QDate::currentDate()))
+    << Section.toStdString();
+  EXPECT_TRUE(Report.endsWith("|**************Stack_trace_error_end**************|\r\n"));
+  EXPECT_TRUE(Run.Output.contains(ReportOf(Env).toUtf8()));
+}
+
+TEST(Demo, InactiveComponentWritesNoReport)
+{
+  TestSupport::TTempEnvironment Env;
+  const TDemoResult Run = RunDemo(Env, {"--inactive", "--raise", "not reported", "--unattended"},
+                                  QStringLiteral("offscreen"));
+  ASSERT_TRUE(Run.Finished);
+  EXPECT_EQ(Run.ExitCode, 0) << Run.Errors.toStdString();
+  EXPECT_FALSE(QFileInfo::exists(ReportOf(Env)));
+}
+
+TEST(Demo, SecondExceptionReplacesTheFirstReport)
+{
+  TestSupport::TTempEnvironment Env;
+  const TDemoResult Run = RunDemo(Env, {"--raise", "the first", "--raise-twice", "--unattended"},
+                                  QStringLiteral("offscreen"));
+  ASSERT_TRUE(Run.Finished);
+  EXPECT_EQ(Run.ExitCode, 0) << Run.Errors.toStdString();
+  const QByteArray Report = ReadAll(ReportOf(Env));
+  EXPECT_EQ(Report.count("Exception_Log_start"), 1);
+  EXPECT_FALSE(Report.contains("the first"));
+  EXPECT_TRUE(Report.contains("Excep_sErrorclass :std::out_of_range;\r\n"));
+}
+
+TEST(Demo, WrongCommandLineIsRefused)
+{
+  TestSupport::TTempEnvironment Env;
+  const TDemoResult Run = RunDemo(Env, {"--raise"}, QStringLiteral("offscreen"));
+  EXPECT_EQ(Run.ExitCode, 2);
+  EXPECT_TRUE(Run.Errors.contains("usage: vesparo-demo"));
+}

@@ -1,0 +1,33 @@
+#include "tools/demo/DemoOptions.h"
+
+int TDemoOptions::RequestedRaises() const
+{
+  if (RaiseTwice)
+    return 2;
+  return RaiseMessage ? 1 : 0;
+}
+
+TDemoOptions ParseDemoOptions(const QStringList& Arguments)
+{
+  TDemoOptions Options;
+  for (int I = 1; I < Arguments.size(); ++I) {
+    const QString& Argument = Arguments[I];
+    if (Argument == QLatin1String("--raise")) {
+      if (I + 1 >= Arguments.size()) {
+        Options.Error = QStringLiteral("--raise needs a message");
+        return Options;
+      }
+      Options.RaiseMessage = Arguments[++I];
+    } else if (Argument == QLatin1String("--raise-twice")) {
+      Options.RaiseTwice = true;
+    } else if (Argument == QLatin1String("--inactive")) {
+      Options.Inactive = true;
+    } else if (Argument == QLatin1String("--unattended")) {
+      Options.Unattended = true;
+    } else {
+      Options.Error = QStringLiteral("unknown argument: %1").arg(Argument);
+      return Options;
+    }
+  }
+  return Options;
+}

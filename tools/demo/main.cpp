@@ -1,0 +1,81 @@
+// vesparo-demo: a small host application with the component on its form.
+
+#include "hostfw/Application.h"
+#include "package/Vesparo.h"
+#include "package/Vesparoutil.h"
+#include "tools/demo/DemoForm.h"
+#include "tools/demo/DemoOptions.h"
+
+#include <QDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+const QString DefaultRequestedMessage = QStringLiteral("Requested exception");
+
+// Presses OK (or the default button) of whatever the reporting shows.
+void AnswerWithOk(QDialog& Dialog)
+{
+  if (auto* Box = qobject_cast<QMessageBox*>(&Dialog)) {
+    QAbstractButton* Ok = Box->button(QMessageBox::Ok);
+    if (!Ok)
+      Ok = Box->defaultButton();
+    if (Ok) {
+      Ok->click();
+      return;
+    }
+  }
+  Dialog.accept();
+}
+}  // namespace
+
+int main(int argc, char** argv)
+{
+  Application::TApplication App(argc, argv);
+  const TDemoOptions Options = ParseDemoOptions(App.arguments());
+  if (!Options.Error.isEmpty()) {
+    std::fprintf(stderr, "vesparo-demo: %s\n%s", qUtf8Printable(Options.Error), DemoUsage);
+    return 2;
+  }
+
+  DemoForm Form;
+  App.SetMainForm(&Form);
+  Form.SetRequestedMessage(Options.RaiseMessage.value_or(DefaultRequestedMessage));
+  // The form stored the component active; overriding the stored value here,
+  // before the component has finished loading, is what --inactive is about.
+  if (Options.Inactive)
+    Form.Component()->SetMLDActive(false);
+
+  if (Options.Unattended)
+    App.SetModalHook(AnswerWithOk);
+
+  const int Requested = Options.RequestedRaises();
+  int Handled = 0;
+  QObject::connect(&App, &Application::TApplication::ExceptionHandled, &App, [&] {
+    ++Handled;
+    // One exception after the other: the second is raised only once the
+    // first has been reported completely.
+    if (Handled == 1 && Options.RaiseTwice)
+      Form.ClickOutOfRange();
+    else if (Options.Unattended && Handled >= Requested)
+      QTimer::singleShot(0, &App, &QCoreApplication::quit);
+  });
+
+  Form.show();
+  if (Requested > 0)
+    Form.ClickRaiseRequested();
+  else if (Options.Unattended)
+    QTimer::singleShot(0, &App, &QCoreApplication::quit);
+
+  const int Result = App.exec();
+  if (Options.Unattended) {
+    const QString Report = Vesparoutil::FullHmldFilePath();
+    if (QFileInfo::exists(Report))
+      std::printf("Report: %s\n", qUtf8Printable(Report));
+  }
+  return Result;
+}
