@@ -45,20 +45,20 @@ void TApplication::SetOnException(TExceptionEvent Handler, const QObject* Owner)
 
 void TApplication::HandleException(QObject* Sender, const std::exception_ptr& E)
 {
-  if (!FOnException) {
-    ShowException(E);
-    return;
-  }
   // Keep the handler alive while it runs, even if it replaces itself.
   const TExceptionEvent Handler = FOnException;
   try {
-    Handler(Sender, E);
+    if (Handler)
+      Handler(Sender, E);
+    else
+      ShowException(E);
   } catch (...) {
     // A handler that fails (a report folder that cannot be written) must not
     // end the application: show its failure as any other exception.
     try {
       ShowException(std::current_exception());
     } catch (...) {
+      qWarning("An exception could not be shown: %s", qUtf8Printable(Exceptions::MessageOf(E)));
     }
   }
 }
