@@ -38,10 +38,7 @@ void TComponent::SetDesigning(bool Designing)
 {
   FDesigning = Designing;
   setAttribute(Qt::WA_DontShowOnScreen, !Designing);
-  if (Designing)
-    QWidget::setVisible(true);
-  else
-    QWidget::setVisible(false);
+  QWidget::setVisible(Designing);
 }
 
 void TComponent::setVisible(bool Visible) { QWidget::setVisible(FDesigning && Visible); }

@@ -99,8 +99,8 @@ private:
 using TMailTypeSend = TCVVesparo::TMailTypeSend;
 inline constexpr TMailTypeSend maOutlook = TCVVesparo::maOutlook;
 
-// Puts TCVVesparo into the form designer's widget box, group "Corvane": the
-// designer plugin of the package calls it.
+// The form designer's widget-box group that the package's designer plugin
+// puts TCVVesparo in.
 inline constexpr QLatin1String PaletteGroup("Corvane");
 
 }  // namespace Vesparo

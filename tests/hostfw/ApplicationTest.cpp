@@ -1,6 +1,7 @@
 #include "hostfw/Application.h"
 
 #include "hostfw/Exceptions.h"
+#include "tests/support/QueuedClick.h"
 #include "tests/support/ShownBoxes.h"
 
 #include <QDialog>
@@ -20,14 +21,6 @@ struct TClearHandler {
   ~TClearHandler() { App().SetOnException({}); }
 };
 
-// Delivers a click to the button through the event loop, as a user's would be.
-void ClickLater(QPushButton& Button)
-{
-  QMetaObject::invokeMethod(&Button, &QPushButton::click, Qt::QueuedConnection);
-  QCoreApplication::processEvents();
-  QCoreApplication::processEvents();
-}
-
 }  // namespace
 
 TEST(Application, ExceptionEscapingAHandlerReachesOnExceptionWithItsSender)
@@ -45,7 +38,7 @@ TEST(Application, ExceptionEscapingAHandlerReachesOnExceptionWithItsSender)
   int Handled = 0;
   const auto Connection =
     QObject::connect(&App(), &Application::TApplication::ExceptionHandled, [&] { ++Handled; });
-  ClickLater(Button);
+  TestSupport::ClickThroughEventLoop(Button);
   QObject::disconnect(Connection);
   EXPECT_EQ(Sender, &Button);
   EXPECT_EQ(ClassName, QStringLiteral("std::runtime_error"));
@@ -65,7 +58,7 @@ TEST(Application, WithoutHandlerTheMessageIsShownInAnErrorBox)
   App().SetTitle(QStringLiteral("Host title"));
   QPushButton Button;
   QObject::connect(&Button, &QPushButton::clicked, [] { throw std::out_of_range("index 3 out of range"); });
-  ClickLater(Button);
+  TestSupport::ClickThroughEventLoop(Button);
   ASSERT_EQ(Shown.Texts.size(), 1);
   EXPECT_EQ(Shown.Texts[0], QStringLiteral("index 3 out of range"));
   EXPECT_EQ(Shown.Captions[0], QStringLiteral("Host title"));
@@ -73,7 +66,7 @@ TEST(Application, WithoutHandlerTheMessageIsShownInAnErrorBox)
   // A thrown value without message is named by its type.
   QObject::disconnect(&Button, nullptr, nullptr, nullptr);
   QObject::connect(&Button, &QPushButton::clicked, [] { throw 42; });
-  ClickLater(Button);
+  TestSupport::ClickThroughEventLoop(Button);
   ASSERT_EQ(Shown.Texts.size(), 2);
   EXPECT_EQ(Shown.Texts[1], QStringLiteral("int"));
 }
@@ -87,10 +80,10 @@ TEST(Application, AnExceptionFromTheHandlerIsShownAndTheApplicationGoesOn)
   App().SetOnException([](QObject*, const std::exception_ptr&) {
     throw EInOutError(QStringLiteral("I/O error 13: cannot write the report"), 13);
   });
-  ClickLater(Button);
+  TestSupport::ClickThroughEventLoop(Button);
   ASSERT_EQ(Shown.Texts.size(), 1);
   EXPECT_EQ(Shown.Texts[0], QStringLiteral("I/O error 13: cannot write the report"));
-  ClickLater(Button);
+  TestSupport::ClickThroughEventLoop(Button);
   EXPECT_EQ(Shown.Texts.size(), 2);
 }
 

@@ -6,6 +6,7 @@
 #include "hostfw/TextFile.h"
 #include "package/Vesparo.h"
 #include "package/Vesparoutil.h"
+#include "tests/support/QueuedClick.h"
 #include "tests/support/ShownBoxes.h"
 
 #include <QCoreApplication>
@@ -48,13 +49,7 @@ struct TRaisingButton {
   {
     QObject::connect(&Button, &QPushButton::clicked, &Button, std::move(Raise));
   }
-  // Clicks through the event loop, so the exception escapes an event handler.
-  void Click()
-  {
-    QMetaObject::invokeMethod(&Button, &QPushButton::click, Qt::QueuedConnection);
-    QCoreApplication::processEvents();
-    QCoreApplication::processEvents();
-  }
+  void Click() { TestSupport::ClickThroughEventLoop(Button); }
 };
 
 }  // namespace VesparoTests

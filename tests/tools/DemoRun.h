@@ -1,6 +1,7 @@
 #pragma once
 // Runs vesparo-demo as a user would start it, in a private environment.
 
+#include "tests/support/ExpectedReport.h"
 #include "tests/support/TempEnvironment.h"
 
 #include <QDate>
@@ -49,30 +50,6 @@ inline TDemoResult RunDemo(const TestSupport::TTempEnvironment& Env, const QStri
 inline QString ReportOf(const TestSupport::TTempEnvironment& Env)
 {
   return Env.DataFolder() + QStringLiteral("/vesparo-demo_halvern_leak_log.Hmld");
-}
-
-inline QByteArray ExpectedExceptionSection(const QByteArray& Message, const QByteArray& ClassName, const QDate& Date)
-{
-  return "\r\n\r\n\r\n"
-         "[____________________Exception_Log_start_____________________]\r\n"
-         "Excep_ClassName :QPushButton;\r\n"
-         "Excep_ApplicationName :vesparo-demo;\r\n"
-         "Excep_date :" + Date.toString(QStringLiteral("dd/MM/yyyy")).toLatin1() + ";\r\n"
-         "Excep_sErrorType :" + Message + ";\r\n"
-         "Excep_sErrorclass :" + ClassName + ";\r\n"
-         "[____________________Exception_Log_end_____________________]\r\n"
-         "\r\n";
-}
-
-// The exception section of a report: from the three empty lines before its
-// start marker to the stack section.
-inline QByteArray ExceptionSectionOf(const QByteArray& Report)
-{
-  const qsizetype Start = Report.indexOf("\r\n\r\n\r\n[____________________Exception_Log_start");
-  const qsizetype End = Report.indexOf("\r\n\r\n|**************Stack_trace_error_start");
-  if (Start < 0 || End < Start)
-    return {};
-  return Report.mid(Start, End - Start);
 }
 
 }  // namespace DemoTests
