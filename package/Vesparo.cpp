@@ -7,6 +7,7 @@
 #include "hostfw/TextFile.h"
 #include "package/Edition.h"
 #include "package/HmldFormat.h"
+#include "package/VesparoEnvironment.h"
 #include "package/Vesparoutil.h"
 
 #include <QDate>
@@ -71,14 +72,18 @@ void TCVVesparo::Loaded()
 bool TCVVesparo::VersionInformation()
 {
   const QString ExePath = Vesparoutil::ApplicationExeName();
-  TextFile::TTextFile Report(Vesparoutil::ReportFilePathFor(ExePath));
+  const QString ReportPath = Vesparoutil::ReportFilePathFor(ExePath);
+  TextFile::TTextFile Report(ReportPath);
   try {
     Vesparoutil::ForceDataFolder(Vesparoutil::DataFolderPath());
     Report.Rewrite();
+    WriteEnvironmentLines(Report, ExePath);
     Report.Close();
+    WriteProcessInformation(ReportPath);
     return true;
   } catch (...) {
     // Whatever was written stays; the pipeline goes on with its own sections.
+    // The file may be closed already when the process list failed.
     try {
       Report.Close();
     } catch (...) {
