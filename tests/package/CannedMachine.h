@@ -61,6 +61,7 @@ struct TCannedMachine {
   std::vector<Wmi::TInstance> Systems;
   std::vector<Wmi::TInstance> Processes;
   int VersionQueries = 0;
+  QString ResolvedName;  // the host name last given to the resolver
 
   TCannedMachine()
   {
@@ -112,7 +113,10 @@ struct TCannedMachine {
     });
     Network::TSource Net;
     Net.HostName = [this] { return HostName; };
-    Net.Resolve = [this](const QString&) { return Addresses; };
+    Net.Resolve = [this](const QString& Name) {
+      ResolvedName = Name;
+      return Addresses;
+    };
     Net.Adapters = [this] { return Adapters; };
     Network::SetSource(Net);
     Wmi::SetServiceProvider([this](const QString&, std::shared_ptr<Wmi::IDispatch>& S) {

@@ -306,10 +306,16 @@ TEST(Network, IpLineWithZeroOneAndTwoAddresses)
   Machine.Addresses = std::nullopt;  // the name does not resolve
   GetNetworkInfo(Info);
   EXPECT_EQ(Info.IPAddress, QStringLiteral("IPAddres:;"));
-  // A host name too long for the 64-byte buffer resolves nothing.
-  Machine.Addresses = std::vector<Network::TIPv4Address>{{172, 16, 0, 1}};
-  Machine.HostName = QString(70, QLatin1Char('h'));
-  EXPECT_EQ(GetIPAddressList(), QStringList{QStringLiteral("172.16.0.1")});
+  // The host name goes to the resolver whole; one too long for the 64-byte
+  // buffer is never cut short into another name.
+  GetIPAddressList();
+  EXPECT_EQ(Machine.ResolvedName, QStringLiteral("testhost"));
+  Machine.HostName = QString(63, QLatin1Char('h'));
+  GetIPAddressList();
+  EXPECT_EQ(Machine.ResolvedName, Machine.HostName);
+  Machine.HostName = QString(64, QLatin1Char('h'));
+  GetIPAddressList();
+  EXPECT_EQ(Machine.ResolvedName, QString());
 }
 
 TEST(ProcessList, RowsOfTheTable)
