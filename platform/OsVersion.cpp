@@ -65,7 +65,11 @@ bool RealIsWow64Process(bool* Wow64Process)
 // The entry point handed out while a test's WOW64 answer stands in.
 bool CannedIsWow64Process(bool* Wow64Process)
 {
-  const auto Answer = Source().Wow64();
+  const TSource Current = Source();
+  // The real machine came back since the entry point was looked up.
+  if (!Current.Wow64)
+    return RealIsWow64Process(Wow64Process);
+  const auto Answer = Current.Wow64();
   if (!Answer)
     return false;
   *Wow64Process = Answer->second;
