@@ -11,7 +11,7 @@ namespace StackTrace::Detail {
 
 struct TRecord {
   std::size_t Count = 0;
-  std::uintptr_t Frames[MaxRecordedFrames];  // return addresses, innermost first
+  std::uintptr_t Frames[MaxRecordedFrames] = {};  // return addresses, innermost first
 };
 
 // The calling thread's record of its last throw.

@@ -100,11 +100,20 @@ TEST_F(StackSection, NoRecordedStackLeavesMarkersAndTimeOnly)
   EXPECT_EQ(TraceText, QString());
 }
 
-TEST_F(StackSection, AMissingReportFileIsAnInputOutputError)
+TEST_F(StackSection, AMissingReportFileIsAnInputOutputErrorRaisedInThePackage)
 {
   QString TraceText;
   EXPECT_THROW(Component.LogTheStackTraceIncaseOfError(Env.Root() + QStringLiteral("/missing/report.Hmld"), TraceText),
                EInOutError);
+  // That raise was recorded too: the text file's open, called from the
+  // package's own code.
+  QStringList Frames;
+  StackTrace::JclLastExceptStackListToStrings(Frames, false, true, true, false);
+  const QString Trace = Frames.join(QLatin1Char('\n'));
+  const qsizetype Open = Trace.indexOf(QStringLiteral("] TextFile::TTextFile::"));
+  const qsizetype Package = Trace.indexOf(QRegularExpression(
+    QStringLiteral(R"re(\] Vesparo::TCVVesparo::LogTheStackTraceIncaseOfError \(Line \d+, "Vesparo.cpp" \+ \d+\))re")));
+  EXPECT_TRUE(Open >= 0 && Package > Open) << Trace.toStdString();
 }
 
 TEST(PackageLoad, StartsTrackingWithRawScanningAndTheStaticModuleList)
