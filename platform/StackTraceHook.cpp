@@ -19,6 +19,15 @@
 // Top of the main thread's stack, kept by the C library.
 extern "C" void* __libc_stack_end;
 
+// The unwinder's own lookup of a frame's unwind information (lock-free with
+// the loader's object lookup).
+struct TDwarfEhBases {
+  void* tbase;
+  void* dbase;
+  void* func;
+};
+extern "C" const void* _Unwind_Find_FDE(void* Pc, TDwarfEhBases* Bases);
+
 namespace StackTrace {
 
 TJclStackTrackingOptions JclStackTrackingOptions;
@@ -159,12 +168,18 @@ _Unwind_Reason_Code CollectFrame(_Unwind_Context* Context, void* Data)
   return _URC_NO_REASON;
 }
 
-// The unwinder's chain of frames is exact as far as it reaches; where it
-// stops (a frame without unwind information), the raw stack above the last
-// frame it found is scanned for return addresses, so that the callers
-// further out still show.
+// The unwinder's chain of frames is exact as far as it reaches: return
+// addresses left between its frames are stale. Where it stops early (a frame
+// without unwind information), the raw stack above the last frame it found
+// is scanned for return addresses, so that the callers further out still
+// show.
 void AddRawFrames(const TWalk& Walk, Detail::TRecord& Record, const TCodeRanges& Ranges)
 {
+  // An outermost frame with unwind information is where the stack begins
+  // (thread start): nothing lies beyond it but the thread's own data.
+  TDwarfEhBases Bases;
+  if (_Unwind_Find_FDE(reinterpret_cast<void*>(Walk.Ips[Walk.Count - 1] - 1), &Bases))
+    return;
   const std::uintptr_t From = Walk.Slots[Walk.Count - 1] + sizeof(void*);
   const std::uintptr_t Top = StackTop(Walk.Slots[0]);
   std::size_t Count = Record.Count;

@@ -231,6 +231,38 @@ TEST_F(StackTraceTest, OptionSetKeepsItsBitValuesAndOtherMembers)
   EXPECT_FALSE(JclStackTrackingOptions.Contains(tsoRawStackScan));
 }
 
+[[gnu::noinline]] std::vector<std::uintptr_t> StackOfAThrow()
+{
+  Caught([] { CallsTheThrower(); });
+  return LastExceptStackAddresses();
+}
+
+TEST_F(StackTraceTest, RawStackScanAddsNothingWhereTheUnwinderReachesTheStart)
+{
+  // Return addresses left on the stack between live frames are stale, and
+  // beyond the first frame of a thread lies no caller.
+  for (const bool InThread : {false, true}) {
+    std::vector<std::uintptr_t> Stacks[2];  // unwound only, then with the raw scan
+    const auto Run = [&] {
+      JclStackTrackingOptions.SetBits(0);
+      for (int Pass = 0; Pass < 2; ++Pass) {
+        if (Pass == 1) {
+          JclStackTrackingOptions += tsoRawStackScan;
+          JclStackTrackingOptions += tsoStaticModuleList;
+          JclStartExceptionTracking();
+        }
+        Stacks[Pass] = StackOfAThrow();
+      }
+    };
+    if (InThread)
+      std::thread(Run).join();
+    else
+      Run();
+    EXPECT_GT(Stacks[0].size(), 3u);
+    EXPECT_EQ(Stacks[1], Stacks[0]) << "in a thread: " << InThread;
+  }
+}
+
 namespace {
 QStringList CaughtBelowAFrameWithoutUnwindInfo;
 
