@@ -80,8 +80,6 @@ Dwfl_Module* ModuleAt(Dwarf_Addr Pc)
   return Module;
 }
 
-QString WithoutParameterList(QString Name);
-
 // Whether Text ends with an operator's name ("operator new", "operator<<").
 bool IsOperatorName(const QString& Text)
 {
@@ -93,6 +91,26 @@ QString FileNameOf(const char* Path)
 {
   const QString Whole = QString::fromLocal8Bit(Path);
   return Whole.mid(Whole.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+// "f(int) const" -> "f".
+QString WithoutParameterList(QString Name)
+{
+  for (const QLatin1String Suffix : {QLatin1String(" const"), QLatin1String(" volatile"), QLatin1String(" &&"),
+                                     QLatin1String(" &")}) {
+    if (Name.endsWith(Suffix))
+      Name.chop(Suffix.size());
+  }
+  if (!Name.endsWith(QLatin1Char(')')))
+    return Name;
+  int Depth = 0;
+  for (qsizetype I = Name.size() - 1; I >= 0; --I) {
+    if (Name[I] == QLatin1Char(')'))
+      ++Depth;
+    else if (Name[I] == QLatin1Char('(') && --Depth == 0)
+      return I > 0 ? Name.left(I) : Name;
+  }
+  return Name;
 }
 
 // "void ns::Function<int>(int) const [clone .cold]" -> "ns::Function<int>":
@@ -122,32 +140,15 @@ QString WithoutParameters(QString Name)
   return Name;
 }
 
-QString WithoutParameterList(QString Name)
-{
-  for (const QLatin1String Suffix : {QLatin1String(" const"), QLatin1String(" volatile"), QLatin1String(" &&"),
-                                     QLatin1String(" &")}) {
-    if (Name.endsWith(Suffix))
-      Name.chop(Suffix.size());
-  }
-  if (!Name.endsWith(QLatin1Char(')')))
-    return Name;
-  int Depth = 0;
-  for (qsizetype I = Name.size() - 1; I >= 0; --I) {
-    if (Name[I] == QLatin1Char(')'))
-      ++Depth;
-    else if (Name[I] == QLatin1Char('(') && --Depth == 0)
-      return I > 0 ? Name.left(I) : Name;
-  }
-  return Name;
-}
-
 QString Demangled(const char* Versioned)
 {
   // "name@@VERSION": the version of a symbol is no part of its name.
   const QByteArray Symbol = QByteArray(Versioned).split('@').value(0);
   int Status = 0;
-  std::unique_ptr<char, decltype(&std::free)> Plain(abi::__cxa_demangle(Symbol.constData(), nullptr, nullptr, &Status), &std::free);
-  const QString Name = Status == 0 && Plain ? WithoutParameters(QString::fromUtf8(Plain.get())) : QString::fromUtf8(Symbol);
+  std::unique_ptr<char, decltype(&std::free)> Plain(abi::__cxa_demangle(Symbol.constData(), nullptr, nullptr, &Status),
+                                                    &std::free);
+  const QString Name =
+    Status == 0 && Plain ? WithoutParameters(QString::fromUtf8(Plain.get())) : QString::fromUtf8(Symbol);
   return Name.simplified();
 }
 
@@ -266,7 +267,10 @@ TResolved Resolve(std::uintptr_t Pc)
   return Result;
 }
 
-QString Hex(std::uintptr_t Value, int Width) { return QString::number(Value, 16).toUpper().rightJustified(Width, QLatin1Char('0')); }
+QString Hex(std::uintptr_t Value, int Width)
+{
+  return QString::number(Value, 16).toUpper().rightJustified(Width, QLatin1Char('0'));
+}
 
 }  // namespace
 

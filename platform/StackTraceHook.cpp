@@ -107,7 +107,9 @@ bool FollowsCall(const TCodeRange& Range, std::uintptr_t Address)
   const auto* P = reinterpret_cast<const unsigned char*>(Address);
   if (P[-5] == 0xE8)  // call rel32
     return true;
-  const auto IsCallModRm = [](unsigned char ModRm, unsigned Mod) { return ((ModRm >> 3) & 7) == 2 && (ModRm >> 6) == Mod; };
+  const auto IsCallModRm = [](unsigned char ModRm, unsigned Mod) {
+    return ((ModRm >> 3) & 7) == 2 && (ModRm >> 6) == Mod;
+  };
   if (P[-2] == 0xFF && IsCallModRm(P[-1], 3))  // call reg
     return true;
   if (P[-3] == 0xFF && IsCallModRm(P[-2], 1))  // call [reg + disp8]

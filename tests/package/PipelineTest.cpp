@@ -88,10 +88,10 @@ TEST_F(Pipeline, WritesTheExceptionSectionByteForByte)
   // The frames of the throw in the clicked slot, innermost first, down
   // through Qt's signal to the application object's event dispatch.
   ASSERT_GT(StackLines.size(), 6);
-  EXPECT_TRUE(QRegularExpression(QStringLiteral(R"re(^\[[0-9A-F]{8,}\] \S*operator\(\) \(Line %1, "PipelineTest.cpp"( \+ \d+)?\)\r$)re")
-                                   .arg(ThrowLine))
-                .match(QString::fromLatin1(StackLines[4]))
-                .hasMatch())
+  const QRegularExpression FirstFrame(
+    QStringLiteral(R"re(^\[[0-9A-F]{8,}\] \S*operator\(\) \(Line %1, "PipelineTest.cpp"( \+ \d+)?\)\r$)re")
+      .arg(ThrowLine));
+  EXPECT_TRUE(FirstFrame.match(QString::fromLatin1(StackLines[4])).hasMatch())
     << Report.Stack.toStdString();
   const qsizetype Clicked = Report.Stack.indexOf("] QAbstractButton::clicked\r\n");
   const qsizetype Notify = Report.Stack.indexOf("] Application::TApplication::notify (Line ");

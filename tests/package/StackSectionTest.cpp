@@ -76,16 +76,17 @@ TEST_F(StackSection, TheFramesOfTheLastThrowByteForByte)
   QStringList Frames;
   ASSERT_TRUE(StackTrace::JclLastExceptStackListToStrings(Frames, false, true, true, false));
   ASSERT_GE(Frames.size(), 2);
-  EXPECT_TRUE(QRegularExpression(QStringLiteral(R"re(^\[[0-9A-F]{8,}\] ThrowForTheReport \(Line %1, "StackSectionTest.cpp" \+ 3\)$)re")
-                                   .arg(PackageThrowLine))
-                .match(Frames[0])
-                .hasMatch())
+  const QRegularExpression FirstFrame(
+    QStringLiteral(R"re(^\[[0-9A-F]{8,}\] ThrowForTheReport \(Line %1, "StackSectionTest.cpp" \+ 3\)$)re")
+      .arg(PackageThrowLine));
+  EXPECT_TRUE(FirstFrame.match(Frames[0]).hasMatch())
     << Frames[0].toStdString();
 
   const QDateTime Before = QDateTime::currentDateTime();
   QString TraceText = QStringLiteral("left over");
   Component.LogTheStackTraceIncaseOfError(Report(), TraceText);
-  EXPECT_TRUE(IsSection(ReadAll(Report()), (Frames.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toLatin1(), Before))
+  const QByteArray FrameLines = (Frames.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toLatin1();
+  EXPECT_TRUE(IsSection(ReadAll(Report()), FrameLines, Before))
     << ReadAll(Report()).toStdString();
   EXPECT_EQ(TraceText, QStringLiteral("\r\n") + Frames.join(QStringLiteral("\r\n")));
 }

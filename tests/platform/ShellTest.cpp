@@ -42,13 +42,15 @@ TEST_F(ShellOpen, ABatchFileRunsInTheGivenFolder)
 {
   const QString Batch = Env.Root() + QStringLiteral("/start viewer.bat");
   TestSupport::WriteAll(Batch, ("exec '" + Recorder + "' \"$1\" \"$(pwd)\"\n").toLocal8Bit());
-  EXPECT_GT(ShellExecute(nullptr, QStringLiteral("open"), Batch, QStringLiteral("x y"), Env.DataHome(), SW_SHOWNORMAL), 32);
+  EXPECT_GT(
+    ShellExecute(nullptr, QStringLiteral("open"), Batch, QStringLiteral("x y"), Env.DataHome(), SW_SHOWNORMAL), 32);
   EXPECT_EQ(WaitForStarts(RecordFile(), 1), (QList<QStringList>{{QStringLiteral("x y"), Env.DataHome()}}));
 }
 
 TEST_F(ShellOpen, NothingToOpenStartsNothing)
 {
-  EXPECT_EQ(ShellExecute(nullptr, QStringLiteral("open"), QString(), QStringLiteral("x"), QString(), SW_SHOWNORMAL), SE_ERR_FNF);
+  EXPECT_EQ(ShellExecute(nullptr, QStringLiteral("open"), QString(), QStringLiteral("x"), QString(), SW_SHOWNORMAL),
+            SE_ERR_FNF);
   EXPECT_EQ(ShellExecute(nullptr, QStringLiteral("open"), Env.Root() + QStringLiteral("/missing"), QString(), QString(),
                          SW_SHOWNORMAL),
             SE_ERR_FNF);

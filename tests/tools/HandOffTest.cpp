@@ -127,8 +127,9 @@ TEST_F(HandOff, ExecNewProcessSplitsByQuotesAndNeverUsesAShell)
   Vesparoutil::ExecNewProcess(QStringLiteral("\"%1\" \"two words\" plain ;touch$IFS%2/pwned $(touch %2/pwned2)")
                                 .arg(Recorder, Root));
   EXPECT_EQ(WaitForStarts(RecordFile(), 1),
-            (QList<QStringList>{{QStringLiteral("two words"), QStringLiteral("plain"), QStringLiteral(";touch$IFS%1/pwned").arg(Root),
-                                 QStringLiteral("$(touch"), QStringLiteral("%1/pwned2)").arg(Root)}}));
+            (QList<QStringList>{{QStringLiteral("two words"), QStringLiteral("plain"),
+                                 QStringLiteral(";touch$IFS%1/pwned").arg(Root), QStringLiteral("$(touch"),
+                                 QStringLiteral("%1/pwned2)").arg(Root)}}));
   EXPECT_FALSE(QFileInfo::exists(Root + QStringLiteral("/pwned")));
   EXPECT_FALSE(QFileInfo::exists(Root + QStringLiteral("/pwned2")));
 
