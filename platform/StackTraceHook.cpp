@@ -3,7 +3,9 @@
 // throw of every module passes here. It records the stack and forwards to the
 // runtime's own __cxa_throw. Nothing on this path locks or allocates: the
 // record is a fixed per-thread buffer, the scratch space lies on the stack,
-// and the unwinder finds frames through the loader's lock-free lookup.
+// and the unwinder finds frames through the loader's lock-free lookup. (Only
+// a raw stack scan without the static module list reads the loader's module
+// list, under the loader's own lock.)
 
 #include "platform/StackTraceRecord.h"
 
@@ -15,6 +17,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <exception>
 
 // Top of the main thread's stack, kept by the C library.
 extern "C" void* __libc_stack_end;
@@ -235,6 +238,8 @@ extern "C" [[noreturn]] void __cxa_throw(void* Object, void* Type, void (*Destru
   TCxaThrow Real = RealCxaThrow.load(std::memory_order_relaxed);
   if (!Real)
     Real = ResolveRealCxaThrow();
+  if (!Real)  // no C++ runtime to throw with: nothing sensible can follow
+    std::terminate();
   Real(Object, Type, Destructor);
   __builtin_unreachable();
 }
