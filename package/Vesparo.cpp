@@ -9,6 +9,8 @@
 #include "package/HmldFormat.h"
 #include "package/VesparoEnvironment.h"
 #include "package/Vesparoutil.h"
+#include "platform/Shell.h"
+#include "platform/StackTrace.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -22,9 +24,22 @@ const QString ApplicationInformationTitle = QStringLiteral("The Application info
 const QString ErrorMessageCaption = QStringLiteral("Error message");
 const QString CrLf = QStringLiteral("\r\n");
 
-// The unit's finalization, once per process (or when the package unloads).
+// The unit's initialization and finalization, once per process (or while
+// the package is loaded): stacks are recorded for every throw in between.
 struct TUnitLifetime {
-  ~TUnitLifetime() { bShallOpen = false; }
+  TUnitLifetime()
+  {
+    StackTrace::JclStackTrackingOptions += StackTrace::tsoRawStackScan;
+    StackTrace::JclStackTrackingOptions += StackTrace::tsoStaticModuleList;
+    StackTrace::JclStartExceptionTracking();
+  }
+  ~TUnitLifetime()
+  {
+    if (bShallOpen)
+      HandOffReportToViewer();
+    bShallOpen = false;
+    StackTrace::JclStopExceptionTracking();
+  }
 } UnitLifetime;
 
 void WriteLines(TextFile::TTextFile& File, const QStringList& Lines)
@@ -131,8 +146,14 @@ void TCVVesparo::LogTheStackTraceIncaseOfError(const QString& FileName, QString&
   TextFile::TTextFile Report(FileName);
   Report.Append();
   WriteLines(Report, HmldFormat::StackSectionOpening(FormatSettings::DateLongTimeToStr(QDateTime::currentDateTime())));
-  // The frames of the recorded stack go here once exception tracking records
-  // stacks; until then the section has its markers and time only.
+  // The stack recorded at the last throw of this thread: the exception
+  // being reported, unless something raised since.
+  QStringList Frames;
+  StackTrace::JclLastExceptStackListToStrings(Frames, false, true, true, false);
+  for (const QString& Frame : Frames) {
+    Report.WriteLn(Frame);
+    TraceText += CrLf + Frame;
+  }
   Report.WriteLn(HmldFormat::StackSectionClosing());
   Report.Close();
 }
@@ -176,6 +197,23 @@ void TCVVesparo::Split(QChar Delimiter, const QString& Input, StringList::TStrin
   Strings.Delimiter = Delimiter;
   Strings.StrictDelimiter = false;
   Strings.SetDelimitedText(Input);
+}
+
+void HandOffReportToViewer()
+{
+  // At process end nothing may escape: a broken registry store must not
+  // turn a normal exit into a crash.
+  try {
+    const QString Viewer = Vesparoutil::ReadRegistryValues(QStringLiteral("\\SOFTWARE\\Corvane"), false,
+                                                           QStringLiteral("Installation_path"), 1, true);
+    Vesparoutil::ForceDataFolder(Vesparoutil::DataFolderPath());
+    QString Parameter = Vesparoutil::FullHmldFilePath();
+    Parameter.replace(QLatin1Char(' '), QLatin1Char('^'));
+    const auto* App = Application::Instance();
+    Shell::ShellExecute(App ? App->Handle() : nullptr, QStringLiteral("open"), Viewer, Parameter, QString(),
+                        Shell::SW_SHOWNORMAL);
+  } catch (...) {
+  }
 }
 
 QString TCVVesparo::ReadRegistryValues(const QString& Key, bool CanCreate, const QString& Name, int Kind,

@@ -20,6 +20,11 @@ namespace Vesparo {
 // viewer program when the process ends.
 extern bool bShallOpen;
 
+// Starts the report viewer program registered for the current user with the
+// report path (blanks turned into "^") as its one argument. The unit's
+// finalization calls it when bShallOpen is set.
+void HandOffReportToViewer();
+
 class TCVVesparo : public Component::TComponent {
   Q_OBJECT
   Q_PROPERTY(bool Mailsendreport READ Mailsendreport WRITE setMailsendreport)

@@ -55,4 +55,25 @@ void ForceDataFolder(const QString& Folder);
 // reach the caller.
 QString ReadRegistryValues(const QString& Key, bool CanCreate, const QString& Name, int Kind, bool CurrentUser);
 
+// Registry and processes, for the host application (VesparoutilProcesses.cpp).
+
+// Key opened with full access under HKEY_CURRENT_USER (CurrentUser) or
+// HKEY_LOCAL_MACHINE, created when CanCreate; the value read as a Boolean
+// (stored as an integer, non-zero is true). False when the key cannot be
+// opened; the registry object's failures on reading reach the caller.
+bool ReadRegistryValuesBoolean(const QString& Key, bool CanCreate, const QString& Name, bool CurrentUser);
+// Writes Value as a string value under HKEY_CURRENT_USER; nothing happens
+// when the key cannot be opened.
+void WriteValueToRegisTry(const QString& Key, bool CanCreate, const QString& Name, const QString& Value);
+// Whether a running process's executable has this file name, or this full
+// path; the letters A to Z compare without regard to case, others exactly.
+bool processExists(const QString& ExeFileName);
+// processExists(TargetName) when the two names differ. A program asking
+// about itself gets false: it is no target of its own.
+bool CheckTargetApplRunning(const QString& ApplicationName, const QString& TargetName);
+// Starts a command line as a process of its own, split into program and
+// arguments by the usual quoting rules (double quotes group, """ is a
+// quote), never through a shell. Does not wait and does not report.
+void ExecNewProcess(const QString& CommandLine);
+
 }  // namespace Vesparoutil

@@ -9,6 +9,7 @@
 
 #include <QDate>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -37,6 +38,7 @@ protected:
   void TearDown() override
   {
     App().SetOnException({});
+    Vesparo::bShallOpen = false;  // no hand-off when the test program ends
     AnsiCodePage::SetACP(0);
     FormatSettings::Reset();
   }
@@ -65,6 +67,7 @@ struct TReport {
 
 TEST_F(Pipeline, WritesTheExceptionSectionByteForByte)
 {
+  const int ThrowLine = __LINE__ + 1;
   TRaisingButton Button([] { throw std::runtime_error("some text"); });
   const QDate Before = QDate::currentDate();
   Button.Click();
@@ -82,6 +85,19 @@ TEST_F(Pipeline, WritesTheExceptionSectionByteForByte)
   EXPECT_TRUE(QDateTime::fromString(QString::fromLatin1(StackLines[3]).trimmed(), QStringLiteral("dd/MM/yyyy HH:mm:ss"))
                 .isValid())
     << StackLines[3].toStdString();
+  // The frames of the throw in the clicked slot, innermost first, down
+  // through Qt's signal to the application object's event dispatch.
+  ASSERT_GT(StackLines.size(), 6);
+  const QRegularExpression FirstFrame(
+    QStringLiteral(R"re(^\[[0-9A-F]{8,}\] \S*operator\(\) \(Line %1, "PipelineTest.cpp"( \+ \d+)?\)\r$)re")
+      .arg(ThrowLine));
+  EXPECT_TRUE(FirstFrame.match(QString::fromLatin1(StackLines[4])).hasMatch())
+    << Report.Stack.toStdString();
+  const qsizetype Clicked = Report.Stack.indexOf("] QAbstractButton::clicked\r\n");
+  const qsizetype Notify = Report.Stack.indexOf("] Application::TApplication::notify (Line ");
+  EXPECT_TRUE(Clicked > 0 && Notify > Clicked) << Report.Stack.toStdString();
+  for (qsizetype Line = 4; Line + 2 < StackLines.size(); ++Line)
+    EXPECT_TRUE(StackLines[Line].startsWith('[') && StackLines[Line].endsWith('\r')) << StackLines[Line].toStdString();
 
   EXPECT_TRUE(Vesparo::bShallOpen);
   EXPECT_EQ(Component.Passes, 1);

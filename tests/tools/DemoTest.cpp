@@ -1,6 +1,7 @@
 #include "tests/tools/DemoRun.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -23,6 +24,20 @@ TEST(Demo, RaisedExceptionIsReportedUnattended)
     << Section.toStdString();
   EXPECT_TRUE(Report.endsWith("|**************Stack_trace_error_end**************|\r\n"));
   EXPECT_TRUE(Run.Output.contains(ReportOf(Env).toUtf8()));
+
+  // The stack section: markers, time of capture, then the frames, the
+  // throwing slot of the form first.
+  const QList<QByteArray> Stack = Report.mid(Report.indexOf("\r\n|**************Stack_trace_error_start")).split('\n');
+  ASSERT_GT(Stack.size(), 5) << Report.toStdString();
+  EXPECT_TRUE(QRegularExpression(QStringLiteral(R"re(^\d\d/\d\d/\d{4} \d\d:\d\d:\d\d\r$)re"))
+                .match(QString::fromLatin1(Stack[2]))
+                .hasMatch())
+    << Stack[2].toStdString();
+  const QRegularExpression FirstFrame(QStringLiteral(
+    R"re(^\[[0-9A-F]{8,}\] DemoForm::RaiseRequestedException \(Line \d+, "DemoForm.cpp" \+ \d+\)\r$)re"));
+  EXPECT_TRUE(FirstFrame.match(QString::fromLatin1(Stack[3])).hasMatch())
+    << Stack[3].toStdString();
+  EXPECT_TRUE(Report.contains("] main (Line ")) << Report.toStdString();
 }
 
 TEST(Demo, InactiveComponentWritesNoReport)

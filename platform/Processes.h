@@ -1,0 +1,39 @@
+#pragma once
+// Processes of the machine: a snapshot of the running processes with their
+// executable texts, the executable file of one process, and starting a
+// program as a process of its own.
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace Processes {
+
+struct TProcessEntry {
+  quint32 th32ProcessID = 0;
+  // The executable's full path where it can be read; else the name the
+  // process runs under (kernel threads, processes of other users).
+  QString szExeFile;
+};
+
+// Every process of the system, from /proc. Empty when /proc cannot be read.
+QList<TProcessEntry> CreateToolhelp32Snapshot();
+
+// The seam for tests: what CreateToolhelp32Snapshot delivers; an empty
+// function restores the real walk.
+using TSnapshotSource = std::function<QList<TProcessEntry>()>;
+void SetSnapshotSource(TSnapshotSource Source);
+
+// Full path of the executable of a process; empty when it is gone or not
+// ours to look at.
+QString GetModuleFileNameEx(quint32 ProcessId);
+
+// Starts Program with exactly these arguments, directly (never through a
+// shell), detached so that it outlives the caller, with standard input and
+// output on the null device. WorkingDirectory empty = the caller's. False
+// when the program could not be started.
+bool StartDetached(const QString& Program, const QStringList& Arguments, const QString& WorkingDirectory = {});
+
+}  // namespace Processes

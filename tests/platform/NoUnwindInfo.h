@@ -1,0 +1,3 @@
+#pragma once
+
+extern "C" void CallWithoutUnwindInfo(void (*Callee)());

@@ -1,0 +1,76 @@
+#include "platform/Shell.h"
+
+#include "platform/Processes.h"
+#include "tests/support/TempEnvironment.h"
+#include "tests/tools/RecordedStarts.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include <unistd.h>
+
+using namespace Shell;
+using RecordedStarts::Recorder;
+using RecordedStarts::WaitForStarts;
+
+namespace {
+class ShellOpen : public ::testing::Test {
+protected:
+  ShellOpen() { Env.Set("CORVANE_RECORD_FILE", RecordFile()); }
+  QString RecordFile() const { return Env.Root() + QStringLiteral("/starts.rec"); }
+  TestSupport::TTempEnvironment Env;
+};
+}  // namespace
+
+TEST_F(ShellOpen, AnExecutableGetsTheParametersAsItsOneArgument)
+{
+  const QString Parameters = QStringLiteral("a b \"c\" ; $(touch %1/pwned) 'd'").arg(Env.Root());
+  EXPECT_GT(ShellExecute(nullptr, QStringLiteral("open"), Recorder, Parameters, QString(), SW_SHOWNORMAL), 32);
+  EXPECT_GT(ShellExecute(nullptr, QString(), Recorder, QString(), QString(), SW_SHOWNORMAL), 32);
+  const QList<QStringList> Starts = WaitForStarts(RecordFile(), 2);
+  EXPECT_EQ(Starts.size(), 2);
+  EXPECT_TRUE(Starts.contains(QStringList{Parameters}));
+  EXPECT_TRUE(Starts.contains(QStringList{}));  // no parameters, no argument
+  EXPECT_FALSE(QFile::exists(Env.Root() + QStringLiteral("/pwned")));
+}
+
+TEST_F(ShellOpen, ABatchFileRunsInTheGivenFolder)
+{
+  const QString Batch = Env.Root() + QStringLiteral("/start viewer.bat");
+  TestSupport::WriteAll(Batch, ("exec '" + Recorder + "' \"$1\" \"$(pwd)\"\n").toLocal8Bit());
+  EXPECT_GT(
+    ShellExecute(nullptr, QStringLiteral("open"), Batch, QStringLiteral("x y"), Env.DataHome(), SW_SHOWNORMAL), 32);
+  EXPECT_EQ(WaitForStarts(RecordFile(), 1), (QList<QStringList>{{QStringLiteral("x y"), Env.DataHome()}}));
+}
+
+TEST_F(ShellOpen, NothingToOpenStartsNothing)
+{
+  EXPECT_EQ(ShellExecute(nullptr, QStringLiteral("open"), QString(), QStringLiteral("x"), QString(), SW_SHOWNORMAL),
+            SE_ERR_FNF);
+  EXPECT_EQ(ShellExecute(nullptr, QStringLiteral("open"), Env.Root() + QStringLiteral("/missing"), QString(), QString(),
+                         SW_SHOWNORMAL),
+            SE_ERR_FNF);
+  EXPECT_LE(ShellExecute(nullptr, QStringLiteral("print"), Recorder, QString(), QString(), SW_SHOWNORMAL), 32);
+  EXPECT_EQ(WaitForStarts(RecordFile(), 0), QList<QStringList>{});
+}
+
+TEST(Processes, SnapshotHoldsThisProcessWithItsExecutable)
+{
+  const QString Exe = QFile::symLinkTarget(QStringLiteral("/proc/self/exe"));
+  const quint32 Pid = quint32(::getpid());
+  const QList<Processes::TProcessEntry> Entries = Processes::CreateToolhelp32Snapshot();
+  const auto Own = std::find_if(Entries.begin(), Entries.end(), [&](const auto& E) { return E.th32ProcessID == Pid; });
+  ASSERT_NE(Own, Entries.end());
+  EXPECT_EQ(Own->szExeFile, Exe);
+  EXPECT_EQ(Processes::GetModuleFileNameEx(Pid), Exe);
+  EXPECT_EQ(Processes::GetModuleFileNameEx(0), QString());
+  // Kernel threads have no executable file, but a name.
+  const auto Kernel = std::find_if(Entries.begin(), Entries.end(), [](const auto& E) { return E.th32ProcessID == 2; });
+  if (Kernel != Entries.end()) {
+    EXPECT_FALSE(Kernel->szExeFile.isEmpty());
+  }
+}
