@@ -90,11 +90,12 @@ const std::array<TTaggedKey, 23>& TaggedKeys()
   return Keys;
 }
 
-// The value of an exception key line: the text between the key and the
-// line's last character (the terminator).
+// The value of an exception key line: the text after the key, without the
+// terminator that ends the line. A message with a line break continues on
+// the next lines, so its first line has no terminator and keeps its end.
 QString ExceptionValue(const QString& Line, QLatin1String Key)
 {
-  const qsizetype Count = Line.size() - (1 + Key.size());
+  const qsizetype Count = Line.size() - Key.size() - (Line.endsWith(Terminator) ? 1 : 0);
   return Count > 0 ? Line.mid(Key.size(), Count) : QString();
 }
 
@@ -347,11 +348,18 @@ void TFrmErroReader::FillTheStringGridWithexceptionValues(const QString& Line, i
 
 void TFrmErroReader::RemoveExtraBlankRowsStringGridProcessList(TStringGrid* Grid, int RowCount)
 {
-  // Only the blank rows after the last filled one go; a blank row between
-  // filled ones stays, so that no filled row is lost.
+  // The blank rows that the filling added at the end go. A row counts as
+  // filled when any of its cells holds text, and a blank row between filled
+  // ones stays: no filled row is lost, whichever of its cells is empty.
+  const auto Filled = [Grid](int Row) {
+    for (int Col = 0; Col < Grid->ColCount(); ++Col)
+      if (!TrimText(Grid->Cells(Col, Row)).isEmpty())
+        return true;
+    return false;
+  };
   int LastFilled = 0;
   for (int Row = RowCount; Row >= 1; --Row) {
-    if (!TrimText(Grid->Cells(0, Row)).isEmpty()) {
+    if (Filled(Row)) {
       LastFilled = Row;
       break;
     }
