@@ -17,12 +17,11 @@ TRichEdit::TRichEdit(QWidget* Parent)
 {
   setAcceptRichText(false);
   document()->setUndoRedoEnabled(false);
-  // Format changes keep the text; only a change of the text itself makes the
-  // search text stale.
-  connect(document(), &QTextDocument::contentsChange, this, [this](int, int Removed, int Added) {
-    if (Removed != 0 || Added != 0)
-      FPlainText.reset();
-  });
+  // The search text is taken again after every change the document reports.
+  // Inside an update the document reports nothing until its end, so the
+  // calls that change the text drop it themselves; format changes between
+  // them keep it, and many highlights in one update search one text.
+  connect(document(), &QTextDocument::contentsChange, this, [this] { FPlainText.reset(); });
 }
 
 TRichEdit::~TRichEdit() = default;
@@ -41,6 +40,7 @@ void TRichEdit::setLines(const QStringList& Value)
 {
   setPlainText(Value.join(QLatin1Char('\n')));
   FNoLines = Value.isEmpty();
+  FPlainText.reset();
 }
 
 void TRichEdit::AddLine(const QString& Line)
@@ -51,12 +51,14 @@ void TRichEdit::AddLine(const QString& Line)
     Cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
   Cursor.insertText(Line, QTextCharFormat());
   FNoLines = false;
+  FPlainText.reset();
 }
 
 void TRichEdit::Clear()
 {
   clear();
   FNoLines = true;
+  FPlainText.reset();
 }
 
 QString TRichEdit::Text() const { return Lines().join(QLatin1String("\r\n")); }

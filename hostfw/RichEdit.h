@@ -84,8 +84,9 @@ public:
   // Character format at a position, for whoever checks what the text shows.
   QTextCharFormat CharFormatAt(int Position) const;
 
-  // Changes between the two calls are laid out once, at EndUpdate. The
-  // selection made meanwhile becomes the visible one at EndUpdate.
+  // Changes between the two calls are laid out once, at EndUpdate; calls
+  // nest. The selection made meanwhile becomes the visible one at EndUpdate.
+  // setLines replaces the whole document and is not for use inside.
   void BeginUpdate();
   void EndUpdate();
 

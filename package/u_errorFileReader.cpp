@@ -99,6 +99,14 @@ QString ExceptionValue(const QString& Line, QLatin1String Key)
   return Count > 0 ? Line.mid(Key.size(), Count) : QString();
 }
 
+// Sections that end without a row of their own move the row on without
+// growing the grid; the row about to be written is made part of it.
+void EnsureRow(TStringGrid* Grid, int Row)
+{
+  if (Row >= Grid->RowCount())
+    Grid->setRowCount(Row + 1);
+}
+
 bool IsFile(const QString& FileName)
 {
   const QFileInfo Info(FileName);
@@ -142,8 +150,12 @@ void TFrmErroReader::FormCreate(QObject*)
   FUi->REBoxAppInformation->Clear();
   FUi->RichEditErrorCallStack->Clear();
   ReadApplicationInformation(sFileToRead);
+  // The details are written and coloured in one go, so that they are laid
+  // out once however long a value is.
+  FUi->REBoxAppInformation->BeginUpdate();
   DisplayOnMemo();
   setTheColor();
+  FUi->REBoxAppInformation->EndUpdate();
 }
 
 void TFrmErroReader::FormClose(QObject*, TCloseAction& Action) { Action = caFree; }
@@ -287,6 +299,7 @@ void TFrmErroReader::FillTheStringGridWithProcessListValues(const QString& Line,
   const int Row = FirstRow + RowCounter;
   // Grid column of each field: ID, process name, user, domain, memory.
   static constexpr std::array<int, 5> ColumnOfField{1, 0, 2, 3, 4};
+  EnsureRow(Grid, Row);
   for (int Field = 0; Field < 5 && Field < Fields.size(); ++Field)
     Grid->SetCells(ColumnOfField[static_cast<size_t>(Field)], Row, Fields[Field]);
   ++RowCounter;
@@ -335,6 +348,7 @@ void TFrmErroReader::FillTheStringGridWithexceptionValues(const QString& Line, i
   if (bLastreached) {
     TStringGrid* Grid = FUi->StringGridException;
     const int Row = FirstRow + RowCounter;
+    EnsureRow(Grid, Row);
     Grid->SetCells(0, Row, TrimText(ExcClassName));
     Grid->SetCells(1, Row, TrimText(ExcApplicationName));
     Grid->SetCells(2, Row, TrimText(ExcDate));
