@@ -17,6 +17,7 @@ namespace u_errorFileReader {
 
 QString sFileToRead;
 bool bLastreached = false;
+QPointer<TFrmErroReader> FrmErroReader;
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include "hostfw/RichEdit.h"
 
 #include <QColor>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -153,5 +154,9 @@ private:
   QString ExcErrorType;
   QString ExcErrorClass;
 };
+
+// The viewer window opened last. Each window frees itself when it is closed;
+// this pointer then reads null rather than pointing at a freed window.
+extern QPointer<TFrmErroReader> FrmErroReader;
 
 }  // namespace u_errorFileReader

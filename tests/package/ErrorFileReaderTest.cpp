@@ -333,7 +333,10 @@ TEST(ErrorFileReader, TwoWindowsOnOneFileStayIndependent)
   QStringList Lines = EnvironmentBlock();
   Lines << ExceptionSection("QPushButton", "message", "std::runtime_error");
   const TReportFile File(Lines);
-  QPointer<TFrmErroReader> First = new TFrmErroReader(nullptr, File.Name());
+  // As the error prompt opens them: a new window for each click, the last
+  // one kept in FrmErroReader.
+  using u_errorFileReader::FrmErroReader;
+  QPointer<TFrmErroReader> First = FrmErroReader = new TFrmErroReader(nullptr, File.Name());
   QPointer<TFrmErroReader> Second = new TFrmErroReader(nullptr, File.Name());
   First->show();
   Second->show();
@@ -346,6 +349,7 @@ TEST(ErrorFileReader, TwoWindowsOnOneFileStayIndependent)
   EXPECT_TRUE(First->close());
   QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(First.isNull());  // closing frees the window
+  EXPECT_TRUE(FrmErroReader.isNull());
   ASSERT_FALSE(Second.isNull());
   EXPECT_TRUE(Second->isVisible());
   EXPECT_EQ(Rows(Second->StringGridException()),
