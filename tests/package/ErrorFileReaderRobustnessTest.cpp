@@ -1,7 +1,6 @@
 // Hostile and damaged reports through the viewer's parse: nothing may crash,
-// hang or read out of bounds (the sanitizer-free build shows the first two;
-// the invariants below catch a parse that goes astray), and what the window
-// shows keeps its shape.
+// raise, hang or read past a grid (a grid refuses cells outside it), and what
+// the window shows keeps its shape whatever the file held.
 
 #include "package/u_errorFileReader.h"
 
