@@ -6,6 +6,7 @@
 #include "tests/package/VesparoTestSupport.h"
 #include "tests/support/ExpectedReport.h"
 #include "tests/support/TempEnvironment.h"
+#include "tests/support/ZipCheck.h"
 
 #include <QDate>
 #include <QFileInfo>
@@ -48,18 +49,28 @@ protected:
   TRecordingVesparo Component;
 };
 
-// The exception section and the stack section of a file, split off the
-// environment line the recording component writes.
+// The exception section, the stack section and the comment block of a
+// file, split off the environment line the recording component writes.
 struct TReport {
-  QByteArray Environment, Exception, Stack;
+  QByteArray Environment, Exception, Stack, Comments;
   explicit TReport(const QByteArray& File)
   {
     Exception = TestSupport::ExceptionSectionOf(File);
     const qsizetype ExceptionStart = File.indexOf(Exception);
     Environment = File.left(ExceptionStart);
-    Stack = File.mid(ExceptionStart + Exception.size());
+    const qsizetype CommentStart = File.lastIndexOf("\r\nComments by the User :");
+    Stack = File.mid(ExceptionStart + Exception.size(), CommentStart < 0 ? -1 : CommentStart - ExceptionStart - Exception.size());
+    Comments = CommentStart < 0 ? QByteArray() : File.mid(CommentStart);
   }
 };
+
+// The comment block the hand-off appends: no comment, the screenshot's and
+// the archive's paths.
+QByteArray HandOffComments()
+{
+  return "\r\nComments by the User :\r\n\r\nImage path : " + Vesparoutil::sJpegFileName.toLatin1() +
+         "\r\n\r\nZip file path : " + Vesparoutil::sZipFileName.toLatin1() + "\r\n";
+}
 
 }  // namespace
 
@@ -82,6 +93,9 @@ TEST_F(Pipeline, WritesTheExceptionSectionByteForByte)
   EXPECT_TRUE(QDateTime::fromString(QString::fromLatin1(StackLines[3]).trimmed(), QStringLiteral("dd/MM/yyyy HH:mm:ss"))
                 .isValid())
     << StackLines[3].toStdString();
+
+  // The prompt completes the report.
+  EXPECT_EQ(Report.Comments, HandOffComments());
 
   EXPECT_TRUE(Vesparo::bShallOpen);
   EXPECT_EQ(Component.Passes, 1);
@@ -131,7 +145,8 @@ TEST_F(Pipeline, ReadBackStartsWithALineBreakAndEndsWithTheLastLine)
   QString Text;
   Component.ReadApplicationinfoFromFile(ReportPath(), Text);
   EXPECT_TRUE(Text.startsWith(QStringLiteral("\r\nOSName:Test machine;\r\n\r\n\r\n\r\n[____")));
-  EXPECT_TRUE(Text.endsWith(QStringLiteral("\r\n|**************Stack_trace_error_end**************|")));
+  // Read after the prompt: the comment block is the last text.
+  EXPECT_TRUE(Text.endsWith(QStringLiteral("\r\nZip file path : ") + Vesparoutil::sZipFileName));
   EXPECT_EQ(Text.toLatin1(), ReadAll(ReportPath()).prepend("\r\n").chopped(2));
 
   Component.ReadApplicationinfoFromFile(Env.Root() + QStringLiteral("/missing.Hmld"), Text);
@@ -185,4 +200,34 @@ TEST_F(Pipeline, EnvironmentStepCreatesOrTruncatesTheReport)
   Env.Set("XDG_DATA_HOME", Env.Root() + QStringLiteral("/plain file/data"));
   TestSupport::WriteAll(Env.Root() + QStringLiteral("/plain file"), "x");
   EXPECT_FALSE(Real.VersionInformation());
+}
+
+TEST_F(Pipeline, OkPhotographsThePromptThenTheReportIsPackedAndCopied)
+{
+  TRaisingButton Button([] { throw std::runtime_error("pack me"); });
+  Button.Click();
+
+  // The screenshot named the picture and the archive in the data folder.
+  const QString Picture = Vesparoutil::sJpegFileName;
+  const QString Archive = Vesparoutil::sZipFileName;
+  ASSERT_TRUE(Picture.startsWith(Env.DataFolder() + QLatin1Char('/')) && Picture.endsWith(QStringLiteral(".bmp")))
+    << Picture.toStdString();
+  const QString Stamp = QFileInfo(Picture).completeBaseName();
+  EXPECT_EQ(Archive, Env.DataFolder() + QStringLiteral("/bugReport") + Stamp + QStringLiteral(".zip"));
+  EXPECT_EQ(Vesparoutil::sZipFileNameForMailing, Archive);
+  EXPECT_EQ(TestSupport::PythonBitmapSize(Picture).size(), 3) << "no bitmap at " << Picture.toStdString();
+
+  // The archive: picture, then the completed report, both deflated.
+  const QJsonObject Info = TestSupport::PythonZipInfo(Archive);
+  const QJsonArray Entries = Info[QStringLiteral("entries")].toArray();
+  ASSERT_EQ(Entries.size(), 2) << QJsonDocument(Info).toJson().toStdString();
+  EXPECT_EQ(Entries[0].toObject()[QStringLiteral("name")].toString(), Stamp + QStringLiteral(".bmp"));
+  EXPECT_EQ(Entries[1].toObject()[QStringLiteral("name")].toString(), QFileInfo(ReportPath()).fileName());
+  EXPECT_EQ(Entries[1].toObject()[QStringLiteral("data")].toString().toLatin1(), ReadAll(ReportPath()));
+  EXPECT_TRUE(ReadAll(ReportPath()).endsWith(HandOffComments()));
+  for (const QJsonValue& Entry : Entries)
+    EXPECT_EQ(Entry.toObject()[QStringLiteral("method")].toInt(), 8);
+
+  // The copy beside the program is checked by the demo tests, which run the
+  // program from a folder of their own.
 }
