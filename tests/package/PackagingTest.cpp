@@ -6,9 +6,11 @@
 #include "hostfw/Exceptions.h"
 #include "hostfw/FormatSettings.h"
 #include "hostfw/TextFile.h"
+#include "package/SynZip.h"
 #include "package/halvernSynTaskDialog.h"
 #include "platform/AnsiCodePage.h"
 #include "platform/Screen.h"
+#include "tests/support/ShownBoxes.h"
 #include "tests/support/TempEnvironment.h"
 #include "tests/support/ZipCheck.h"
 
@@ -295,4 +297,21 @@ TEST_F(Packaging, TheCopyIsNamedByTheTimeOfCopyingAndNeverOverwritten)
   CopybugReportToFolder(Empty, QString());
   EXPECT_TRUE(QFileInfo(Empty + QStringLiteral("bugreport")).isDir());
   EXPECT_TRUE(QDir(Empty + QStringLiteral("bugreport")).isEmpty());
+}
+
+TEST_F(Packaging, AZlibStatusTheWriterDoesNotExpectIsShownThenRaised)
+{
+  TestSupport::TShownBoxes Shown;
+  const QString Source = Env.Root() + QStringLiteral("/source.txt");
+  WriteAll(Source, "text");
+  SynZip::TZipWrite Zip(Env.Root() + QStringLiteral("/status.zip"));
+  try {
+    Zip.AddDeflated(Source, true, 42);  // a level zlib refuses
+    ADD_FAILURE() << "no error";
+  } catch (const Exception& Error) {
+    EXPECT_EQ(Error.Message(), QStringLiteral("ZCompress"));
+  }
+  EXPECT_EQ(Shown.Texts, QStringList{QString::number(Z_STREAM_ERROR)});
+  EXPECT_EQ(Shown.Captions, QStringList{QStringLiteral("SynZip")});
+  EXPECT_EQ(Zip.Count(), 0);
 }
