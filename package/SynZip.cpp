@@ -665,6 +665,10 @@ QByteArray TZipRead::UnZip(int Index) const
       throw EZipReadError(What + QStringLiteral(": stored sizes differ"));
     Result = QByteArray(E.data, E.info.zzipSize);
   } else if (E.info.zzipMethod == 8) {
+    // Deflate packs at most 1032 to 1: a larger claim is a corrupt header,
+    // not a reason to allocate gigabytes.
+    if (E.info.zfullSize > qint64(E.info.zzipSize) * 1032 + 1024)
+      throw EZipReadError(What + QStringLiteral(": impossible uncompressed size"));
     Result.resize(E.info.zfullSize);
     z_stream Strm{};
     if (inflateInit2(&Strm, -MAX_WBITS) != Z_OK)

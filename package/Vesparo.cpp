@@ -157,6 +157,10 @@ void TCVVesparo::ErrorMessageBySynTask(const QString& Message, const QString& Re
   // A plain error box until the task-dialog prompt takes its place; it hands
   // the report on as the prompt will: OK (or Esc) photographs the box while
   // it is still on screen, then the report is completed, packed and copied.
+  // A picture that cannot be saved must neither keep the box open nor start
+  // another report from inside it: its error is raised once the report has
+  // been handed on without the picture.
+  std::exception_ptr ScreenshotFailure;
   if (auto* App = Application::Instance()) {
     QMessageBox Box(App->Handle());
     Box.setWindowTitle(Edition::EditionText(ErrorMessageCaption));
@@ -167,14 +171,21 @@ void TCVVesparo::ErrorMessageBySynTask(const QString& Message, const QString& Re
     Box.setEscapeButton(QMessageBox::Ok);
     // No close box: every way out passes the button.
     Box.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    QObject::connect(&Box, &QMessageBox::buttonClicked, &Box,
-                     [] { Vesparoutil::TakeScreenShotAndSaveInapplicationFolder(); });
+    QObject::connect(&Box, &QMessageBox::buttonClicked, &Box, [&ScreenshotFailure] {
+      try {
+        Vesparoutil::TakeScreenShotAndSaveInapplicationFolder();
+      } catch (...) {
+        ScreenshotFailure = std::current_exception();
+      }
+    });
     App->ExecModal(Box);
   }
   halvernSynTaskDialog::TTaskDialog::WriteCommentsZipAndImageNameToFile(QString(), Vesparoutil::sJpegFileName,
                                                                        Vesparoutil::sZipFileName);
   Vesparoutil::SynZipZipper(Vesparoutil::sZipFileName, Vesparoutil::sJpegFileName);
   Vesparoutil::CopybugReportToDirectory(Vesparoutil::sZipFileName);
+  if (ScreenshotFailure)
+    std::rethrow_exception(ScreenshotFailure);
 }
 
 void TCVVesparo::EmailDoc(const QString& AttachmentPath, const QString& Comment, const QString& ReportText)

@@ -9,6 +9,9 @@
 #include "tests/support/ZipCheck.h"
 
 #include <QDate>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QDir>
 #include <QFileInfo>
 
 #include <gtest/gtest.h>
@@ -230,4 +233,45 @@ TEST_F(Pipeline, OkPhotographsThePromptThenTheReportIsPackedAndCopied)
 
   // The copy beside the program is checked by the demo tests, which run the
   // program from a folder of their own.
+}
+
+TEST_F(Pipeline, APictureThatCannotBeSavedIsShownAfterTheReportWasHandedOn)
+{
+  // Folders stand where the pictures of the next seconds would go.
+  FormatSettings::SetDateSeparator(QLatin1Char('_'));
+  FormatSettings::SetTimeSeparator(QLatin1Char('_'));
+  const QDateTime Now = QDateTime::currentDateTime();
+  for (int I = 0; I < 4; ++I)
+    QDir().mkpath(Env.DataFolder() + QLatin1Char('/') + FormatSettings::DateLongTimeToStr(Now.addSecs(I)) +
+                  QStringLiteral(".bmp"));
+  TRaisingButton Button([] { throw std::runtime_error("no picture"); });
+  Button.Click();
+
+  // The prompt closed, then the failure was shown once: no second report.
+  ASSERT_EQ(Shown.Texts.size(), 2) << Shown.Texts.join(QLatin1Char('|')).toStdString();
+  EXPECT_EQ(Shown.Texts[0], QStringLiteral("no picture"));
+  EXPECT_TRUE(Shown.Texts[1].startsWith(QStringLiteral("I/O error"))) << Shown.Texts[1].toStdString();
+  EXPECT_EQ(Component.Passes, 1);
+  // The report was completed and packed all the same.
+  EXPECT_TRUE(ReadAll(ReportPath()).endsWith(HandOffComments()));
+  const QJsonArray Entries = TestSupport::PythonZipInfo(Vesparoutil::sZipFileName)[QStringLiteral("entries")].toArray();
+  ASSERT_EQ(Entries.size(), 1);
+  EXPECT_EQ(Entries[0].toObject()[QStringLiteral("name")].toString(), QFileInfo(ReportPath()).fileName());
+}
+
+TEST_F(Pipeline, EscapeClosesThePromptLikeOkScreenshotIncluded)
+{
+  int Prompts = 0;
+  App().SetModalHook([&Prompts](QDialog& Dialog) {
+    ++Prompts;
+    QKeyEvent Escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(&Dialog, &Escape);
+  });
+  TRaisingButton Button([] { throw std::runtime_error("escaped"); });
+  Button.Click();
+  for (QElapsedTimer Waited; Prompts == 0 || (Vesparoutil::sZipFileName.isEmpty() && Waited.elapsed() < 5000);)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  EXPECT_EQ(Prompts, 1);
+  EXPECT_TRUE(QFileInfo(Vesparoutil::sJpegFileName).isFile()) << Vesparoutil::sJpegFileName.toStdString();
+  EXPECT_EQ(TestSupport::PythonZipInfo(Vesparoutil::sZipFileName)[QStringLiteral("entries")].toArray().size(), 2);
 }

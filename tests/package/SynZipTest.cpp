@@ -383,6 +383,11 @@ TEST_F(SynZipTest, TheReaderRefusesEveryTruncatedOrCorruptArchive)
   EXPECT_THROW(Reader.UnZip(0), EZipReadError);
   EXPECT_EQ(Reader.UnZip(1), QByteArray("bbbb"));
   EXPECT_EQ(Reader.NameToIndex(QStringLiteral("b.txt")), 1);
+
+  // An uncompressed size deflate could never reach is refused before any
+  // memory is taken for it.
+  WriteAll(Bad, Patched(Central + 24, Big));
+  EXPECT_THROW(TZipRead(Bad).UnZip(0), EZipReadError);
 }
 
 TEST_F(SynZipTest, CompressorFormatsAndItsOnlyPositions)
