@@ -58,7 +58,7 @@ struct THandle {
   int Release() { return std::exchange(Fd, -1); }
 };
 
-void FillSourceError(const QString& Operation, const QString& FileName)
+[[noreturn]] void RaiseFileError(const QString& Operation, const QString& FileName)
 {
   throw EInOutError::FromErrno(Operation, FileName, errno ? errno : EIO);
 }
@@ -314,8 +314,7 @@ void TZipWrite::Finish() noexcept
     Directory.append(reinterpret_cast<const char*>(&Last), sizeof(TLastHeader));
     WriteAll(Directory.constData(), Directory.size());
     // Cut what an old, longer archive left behind.
-    if (::ftruncate(FHandle, Position()) != 0) {
-    }
+    [[maybe_unused]] const int Cut = ::ftruncate(FHandle, Position());
   } catch (...) {
     // A destructor cannot report; the archive stays as far as it was written.
   }
@@ -416,10 +415,10 @@ void TZipWrite::AddDeflated(const QString& aFileName, bool RemovePath, int Compr
 {
   THandle Source{::open(QFile::encodeName(aFileName).constData(), O_RDONLY | O_CLOEXEC)};
   if (Source.Fd < 0)
-    FillSourceError(QStringLiteral("Open"), aFileName);
+    RaiseFileError(QStringLiteral("Open"), aFileName);
   struct stat St {};
   if (::fstat(Source.Fd, &St) != 0)
-    FillSourceError(QStringLiteral("Open"), aFileName);
+    RaiseFileError(QStringLiteral("Open"), aFileName);
   const QString ZipName = RemovePath ? aFileName.mid(aFileName.lastIndexOf(QLatin1Char('/')) + 1) : aFileName;
   const std::uint32_t Age = DateTimeToDosDateTime(QDateTime::fromSecsSinceEpoch(St.st_mtim.tv_sec));
   const qint64 Size = St.st_size;
@@ -441,7 +440,7 @@ void TZipWrite::AddDeflated(const QString& aFileName, bool RemovePath, int Compr
       if (Got < 0) {
         if (errno == EINTR)
           continue;
-        FillSourceError(QStringLiteral("Read"), aFileName);
+        RaiseFileError(QStringLiteral("Read"), aFileName);
       }
       if (Got == 0)
         break;

@@ -193,7 +193,6 @@ public:
   const QString& FileName() const { return FFileName; }
   int Count() const { return FCount; }
   bool HasHandle() const { return FHandle >= 0; }
-  const TZipWriteEntry& Entry(int Index) const { return FEntry.at(std::size_t(Index)); }
 
 private:
   // A writer on a handle that is already open (CreateFrom).

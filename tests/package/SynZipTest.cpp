@@ -207,10 +207,15 @@ TEST_F(SynZipTest, CreateFromKeepsTheEntriesAndAddsNewOnes)
       EXPECT_EQ(Writer->Count(), Archive == Ours ? 2 : 1);
       Writer->AddDeflated(MakeFile(QStringLiteral("added.bin"), Added));
     }
-    if (Archive == Ours)
+    if (Archive == Ours) {
       ExpectReadable(Archive, {{QStringLiteral("a.txt"), "first entry"},
                                {QStringLiteral("b.txt"), "second", 0},
                                {QStringLiteral("added.bin"), Added}});
+      // Entries taken over are marked as such; new ones are not.
+      const QJsonArray Entries = PythonZipInfo(Archive)[QStringLiteral("entries")].toArray();
+      EXPECT_EQ(Entries[0].toObject()[QStringLiteral("external")].toInt(), 0xA0);
+      EXPECT_EQ(Entries[2].toObject()[QStringLiteral("external")].toInt(), 0);
+    }
     else
       ExpectReadable(Archive, {{QStringLiteral("one.txt"), SampleContent(5, 4000)}, {QStringLiteral("added.bin"), Added}});
   }
