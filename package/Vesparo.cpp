@@ -9,11 +9,14 @@
 #include "package/HmldFormat.h"
 #include "package/VesparoEnvironment.h"
 #include "package/Vesparoutil.h"
+#include "package/halvernSynTaskDialog.h"
 #include "platform/Shell.h"
 #include "platform/StackTrace.h"
 
+#include <QAbstractButton>
 #include <QDate>
 #include <QDateTime>
+#include <QMessageBox>
 
 namespace Vesparo {
 
@@ -177,10 +180,38 @@ void TCVVesparo::ReadApplicationinfoFromFile(const QString& FileName, QString& T
 void TCVVesparo::ErrorMessageBySynTask(const QString& Message, const QString& Report)
 {
   Q_UNUSED(Report);
-  // A plain error box until the task-dialog prompt takes its place.
-  if (auto* App = Application::Instance())
-    App->MessageBox(Edition::EditionText(Message), Edition::EditionText(ErrorMessageCaption),
-                    Application::MB_OK | Application::MB_ICONERROR);
+  // A plain error box until the task-dialog prompt takes its place; it hands
+  // the report on as the prompt will: OK (or Esc) photographs the box while
+  // it is still on screen, then the report is completed, packed and copied.
+  // A picture that cannot be saved must neither keep the box open nor start
+  // another report from inside it: its error is raised once the report has
+  // been handed on without the picture.
+  std::exception_ptr ScreenshotFailure;
+  if (auto* App = Application::Instance()) {
+    QMessageBox Box(App->Handle());
+    Box.setWindowTitle(Edition::EditionText(ErrorMessageCaption));
+    Box.setText(Edition::EditionText(Message));
+    Box.setIcon(QMessageBox::Critical);
+    Box.setStandardButtons(QMessageBox::Ok);
+    Box.setDefaultButton(QMessageBox::Ok);
+    Box.setEscapeButton(QMessageBox::Ok);
+    // No close box: every way out passes the button.
+    Box.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    QObject::connect(&Box, &QMessageBox::buttonClicked, &Box, [&ScreenshotFailure] {
+      try {
+        Vesparoutil::TakeScreenShotAndSaveInapplicationFolder();
+      } catch (...) {
+        ScreenshotFailure = std::current_exception();
+      }
+    });
+    App->ExecModal(Box);
+  }
+  halvernSynTaskDialog::TTaskDialog::WriteCommentsZipAndImageNameToFile(QString(), Vesparoutil::sJpegFileName,
+                                                                       Vesparoutil::sZipFileName);
+  Vesparoutil::SynZipZipper(Vesparoutil::sZipFileName, Vesparoutil::sJpegFileName);
+  Vesparoutil::CopybugReportToDirectory(Vesparoutil::sZipFileName);
+  if (ScreenshotFailure)
+    std::rethrow_exception(ScreenshotFailure);
 }
 
 void TCVVesparo::EmailDoc(const QString& AttachmentPath, const QString& Comment, const QString& ReportText)

@@ -77,3 +77,37 @@ bool CheckTargetApplRunning(const QString& ApplicationName, const QString& Targe
 void ExecNewProcess(const QString& CommandLine);
 
 }  // namespace Vesparoutil
+
+// Screenshot and packaging of a report (VesparoutilPackaging.cpp).
+
+class QImage;
+class QRect;
+
+namespace Vesparoutil {
+
+// Photographs the foreground window with the cursor and saves it as a
+// bitmap in the data folder, after setting the process's date and time
+// separators to "_" for good. Sets sJpegFileName, sZipFileName and
+// sZipFileNameForMailing together from one time stamp, when the data folder
+// exists. Without a foreground window the names are set and no picture is
+// saved. A picture that cannot be saved raises EInOutError.
+void TakeScreenShotAndSaveInapplicationFolder();
+// The foreground window's frame rectangle, by CaptureScreenRect; an empty
+// bitmap when there is no foreground window.
+void CaptureForegroundWindow(QImage& Bitmap, bool DrawCursor);
+// The screen inside Rect (width = right - left, height = bottom - top) with
+// the cursor drawn in where it lies.
+void CaptureScreenRect(QImage& Bitmap, const QRect& Rect, bool DrawCursor);
+
+// Packs the picture (FirstFile) and the report file, in that order, deflated
+// and without folders, into a new archive at ZipPath. A file that cannot be
+// added is left out; nothing is reported.
+void SynZipZipper(const QString& ZipPath, const QString& FirstFile);
+// Copies the archive to the executable's folder + "bugreport/bugReport_" +
+// time stamp + ".zip", never over an existing file. Nothing is reported.
+void CopybugReportToDirectory(const QString& ZipPath);
+// The same for a given folder (with its trailing separator) in place of the
+// executable's.
+void CopybugReportToFolder(const QString& ExeFolder, const QString& ZipPath);
+
+}  // namespace Vesparoutil

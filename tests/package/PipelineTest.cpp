@@ -6,8 +6,12 @@
 #include "tests/package/VesparoTestSupport.h"
 #include "tests/support/ExpectedReport.h"
 #include "tests/support/TempEnvironment.h"
+#include "tests/support/ZipCheck.h"
 
 #include <QDate>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -50,18 +54,28 @@ protected:
   TRecordingVesparo Component;
 };
 
-// The exception section and the stack section of a file, split off the
-// environment line the recording component writes.
+// The exception section, the stack section and the comment block of a
+// file, split off the environment line the recording component writes.
 struct TReport {
-  QByteArray Environment, Exception, Stack;
+  QByteArray Environment, Exception, Stack, Comments;
   explicit TReport(const QByteArray& File)
   {
     Exception = TestSupport::ExceptionSectionOf(File);
     const qsizetype ExceptionStart = File.indexOf(Exception);
     Environment = File.left(ExceptionStart);
-    Stack = File.mid(ExceptionStart + Exception.size());
+    const qsizetype CommentStart = File.lastIndexOf("\r\nComments by the User :");
+    Stack = File.mid(ExceptionStart + Exception.size(), CommentStart < 0 ? -1 : CommentStart - ExceptionStart - Exception.size());
+    Comments = CommentStart < 0 ? QByteArray() : File.mid(CommentStart);
   }
 };
+
+// The comment block the hand-off appends: no comment, the screenshot's and
+// the archive's paths.
+QByteArray HandOffComments()
+{
+  return "\r\nComments by the User :\r\n\r\nImage path : " + Vesparoutil::sJpegFileName.toLatin1() +
+         "\r\n\r\nZip file path : " + Vesparoutil::sZipFileName.toLatin1() + "\r\n";
+}
 
 }  // namespace
 
@@ -98,6 +112,9 @@ TEST_F(Pipeline, WritesTheExceptionSectionByteForByte)
   EXPECT_TRUE(Clicked > 0 && Notify > Clicked) << Report.Stack.toStdString();
   for (qsizetype Line = 4; Line + 2 < StackLines.size(); ++Line)
     EXPECT_TRUE(StackLines[Line].startsWith('[') && StackLines[Line].endsWith('\r')) << StackLines[Line].toStdString();
+
+  // The prompt completes the report.
+  EXPECT_EQ(Report.Comments, HandOffComments());
 
   EXPECT_TRUE(Vesparo::bShallOpen);
   EXPECT_EQ(Component.Passes, 1);
@@ -147,7 +164,8 @@ TEST_F(Pipeline, ReadBackStartsWithALineBreakAndEndsWithTheLastLine)
   QString Text;
   Component.ReadApplicationinfoFromFile(ReportPath(), Text);
   EXPECT_TRUE(Text.startsWith(QStringLiteral("\r\nOSName:Test machine;\r\n\r\n\r\n\r\n[____")));
-  EXPECT_TRUE(Text.endsWith(QStringLiteral("\r\n|**************Stack_trace_error_end**************|")));
+  // Read after the prompt: the comment block is the last text.
+  EXPECT_TRUE(Text.endsWith(QStringLiteral("\r\nZip file path : ") + Vesparoutil::sZipFileName));
   EXPECT_EQ(Text.toLatin1(), ReadAll(ReportPath()).prepend("\r\n").chopped(2));
 
   Component.ReadApplicationinfoFromFile(Env.Root() + QStringLiteral("/missing.Hmld"), Text);
@@ -206,4 +224,75 @@ TEST_F(Pipeline, EnvironmentStepCreatesOrTruncatesTheReport)
   Env.Set("XDG_DATA_HOME", Env.Root() + QStringLiteral("/plain file/data"));
   TestSupport::WriteAll(Env.Root() + QStringLiteral("/plain file"), "x");
   EXPECT_FALSE(Real.VersionInformation());
+}
+
+TEST_F(Pipeline, OkPhotographsThePromptThenTheReportIsPackedAndCopied)
+{
+  TRaisingButton Button([] { throw std::runtime_error("pack me"); });
+  Button.Click();
+
+  // The screenshot named the picture and the archive in the data folder.
+  const QString Picture = Vesparoutil::sJpegFileName;
+  const QString Archive = Vesparoutil::sZipFileName;
+  ASSERT_TRUE(Picture.startsWith(Env.DataFolder() + QLatin1Char('/')) && Picture.endsWith(QStringLiteral(".bmp")))
+    << Picture.toStdString();
+  const QString Stamp = QFileInfo(Picture).completeBaseName();
+  EXPECT_EQ(Archive, Env.DataFolder() + QStringLiteral("/bugReport") + Stamp + QStringLiteral(".zip"));
+  EXPECT_EQ(Vesparoutil::sZipFileNameForMailing, Archive);
+  EXPECT_EQ(TestSupport::PythonBitmapSize(Picture).size(), 3) << "no bitmap at " << Picture.toStdString();
+
+  // The archive: picture, then the completed report, both deflated.
+  const QJsonObject Info = TestSupport::PythonZipInfo(Archive);
+  const QJsonArray Entries = Info[QStringLiteral("entries")].toArray();
+  ASSERT_EQ(Entries.size(), 2) << QJsonDocument(Info).toJson().toStdString();
+  EXPECT_EQ(Entries[0].toObject()[QStringLiteral("name")].toString(), Stamp + QStringLiteral(".bmp"));
+  EXPECT_EQ(Entries[1].toObject()[QStringLiteral("name")].toString(), QFileInfo(ReportPath()).fileName());
+  EXPECT_EQ(Entries[1].toObject()[QStringLiteral("data")].toString().toLatin1(), ReadAll(ReportPath()));
+  EXPECT_TRUE(ReadAll(ReportPath()).endsWith(HandOffComments()));
+  for (const QJsonValue& Entry : Entries)
+    EXPECT_EQ(Entry.toObject()[QStringLiteral("method")].toInt(), 8);
+
+  // The copy beside the program is checked by the demo tests, which run the
+  // program from a folder of their own.
+}
+
+TEST_F(Pipeline, APictureThatCannotBeSavedIsShownAfterTheReportWasHandedOn)
+{
+  // Folders stand where the pictures of the next seconds would go.
+  FormatSettings::SetDateSeparator(QLatin1Char('_'));
+  FormatSettings::SetTimeSeparator(QLatin1Char('_'));
+  const QDateTime Now = QDateTime::currentDateTime();
+  for (int I = 0; I < 4; ++I)
+    QDir().mkpath(Env.DataFolder() + QLatin1Char('/') + FormatSettings::DateLongTimeToStr(Now.addSecs(I)) +
+                  QStringLiteral(".bmp"));
+  TRaisingButton Button([] { throw std::runtime_error("no picture"); });
+  Button.Click();
+
+  // The prompt closed, then the failure was shown once: no second report.
+  ASSERT_EQ(Shown.Texts.size(), 2) << Shown.Texts.join(QLatin1Char('|')).toStdString();
+  EXPECT_EQ(Shown.Texts[0], QStringLiteral("no picture"));
+  EXPECT_TRUE(Shown.Texts[1].startsWith(QStringLiteral("I/O error"))) << Shown.Texts[1].toStdString();
+  EXPECT_EQ(Component.Passes, 1);
+  // The report was completed and packed all the same.
+  EXPECT_TRUE(ReadAll(ReportPath()).endsWith(HandOffComments()));
+  const QJsonArray Entries = TestSupport::PythonZipInfo(Vesparoutil::sZipFileName)[QStringLiteral("entries")].toArray();
+  ASSERT_EQ(Entries.size(), 1);
+  EXPECT_EQ(Entries[0].toObject()[QStringLiteral("name")].toString(), QFileInfo(ReportPath()).fileName());
+}
+
+TEST_F(Pipeline, EscapeClosesThePromptLikeOkScreenshotIncluded)
+{
+  int Prompts = 0;
+  App().SetModalHook([&Prompts](QDialog& Dialog) {
+    ++Prompts;
+    QKeyEvent Escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(&Dialog, &Escape);
+  });
+  TRaisingButton Button([] { throw std::runtime_error("escaped"); });
+  Button.Click();
+  for (QElapsedTimer Waited; Prompts == 0 || (Vesparoutil::sZipFileName.isEmpty() && Waited.elapsed() < 5000);)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  EXPECT_EQ(Prompts, 1);
+  EXPECT_TRUE(QFileInfo(Vesparoutil::sJpegFileName).isFile()) << Vesparoutil::sJpegFileName.toStdString();
+  EXPECT_EQ(TestSupport::PythonZipInfo(Vesparoutil::sZipFileName)[QStringLiteral("entries")].toArray().size(), 2);
 }

@@ -5,6 +5,9 @@
 #include "tests/support/TempEnvironment.h"
 
 #include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStringList>
@@ -12,6 +15,14 @@
 namespace DemoTests {
 
 inline const QString DemoProgram = QStringLiteral(CORVANE_BIN_DIR "/vesparo-demo");
+
+// The demo runs from a copy in the test's own folder, so that the
+// "bugreport" folder beside it is the test's alone.
+inline QString DemoCopyFolder(const TestSupport::TTempEnvironment& Env) { return Env.Root() + QStringLiteral("/bin/"); }
+inline QString BugReportFolderOf(const TestSupport::TTempEnvironment& Env)
+{
+  return DemoCopyFolder(Env) + QStringLiteral("bugreport");
+}
 
 struct TDemoResult {
   int ExitCode = -1;
@@ -25,6 +36,10 @@ struct TDemoResult {
 inline TDemoResult RunDemo(const TestSupport::TTempEnvironment& Env, const QStringList& Arguments,
                            const QString& Platform)
 {
+  QDir().mkpath(DemoCopyFolder(Env));
+  const QString Program = DemoCopyFolder(Env) + QStringLiteral("vesparo-demo");
+  if (!QFileInfo::exists(Program))
+    QFile::copy(DemoProgram, Program);
   QProcess Demo;
   QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
   Environment.insert(QStringLiteral("XDG_DATA_HOME"), Env.DataHome());
@@ -35,7 +50,7 @@ inline TDemoResult RunDemo(const TestSupport::TTempEnvironment& Env, const QStri
   Environment.remove(QStringLiteral("LC_TIME"));
   Environment.remove(QStringLiteral("LC_CTYPE"));
   Demo.setProcessEnvironment(Environment);
-  Demo.start(DemoProgram, Arguments);
+  Demo.start(Program, Arguments);
   TDemoResult Result;
   Result.Finished = Demo.waitForFinished(120000);
   if (!Result.Finished)

@@ -3,6 +3,11 @@
 
 #include "tests/tools/DemoRun.h"
 
+#include "tests/support/ZipCheck.h"
+
+#include <QDir>
+#include <QFileInfo>
+
 #include <gtest/gtest.h>
 
 using namespace DemoTests;
@@ -19,4 +24,18 @@ TEST(DemoOnScreen, RaisedExceptionIsReportedUnattended)
   EXPECT_TRUE(TestSupport::IsExpectedExceptionSection(Section, "QPushButton", "vesparo-demo", "on screen",
                                                       "std::runtime_error", Before))
     << Section.toStdString();
+
+  // The box photographed on the X server, packed, and copied.
+  const QStringList Pictures = QDir(Env.DataFolder()).entryList({QStringLiteral("*.bmp")}, QDir::Files);
+  ASSERT_EQ(Pictures.size(), 1);
+  const QList<int> Size = TestSupport::PythonBitmapSize(Env.DataFolder() + QLatin1Char('/') + Pictures[0]);
+  ASSERT_EQ(Size.size(), 3);
+  EXPECT_GT(Size[0], 50);
+  EXPECT_GT(Size[1], 30);
+  const QString Archive = Env.DataFolder() + QStringLiteral("/bugReport") + QFileInfo(Pictures[0]).completeBaseName() +
+                          QStringLiteral(".zip");
+  EXPECT_EQ(TestSupport::PythonZipInfo(Archive)[QStringLiteral("entries")].toArray().size(), 2);
+  const QStringList Copies = QDir(BugReportFolderOf(Env)).entryList(QDir::Files);
+  ASSERT_EQ(Copies.size(), 1);
+  EXPECT_EQ(TestSupport::UnzipTest(BugReportFolderOf(Env) + QLatin1Char('/') + Copies[0]).ExitCode, 0);
 }

@@ -17,19 +17,21 @@
 namespace {
 const QString DefaultRequestedMessage = QStringLiteral("Requested exception");
 
-// Presses OK (or the default button) of whatever the reporting shows.
+// Presses OK (or the default button) of whatever the reporting shows, once
+// the box has been drawn, as a user would: pressing OK photographs it.
 void AnswerWithOk(QDialog& Dialog)
 {
+  constexpr int DrawnAfterMs = 150;
   if (auto* Box = qobject_cast<QMessageBox*>(&Dialog)) {
     QAbstractButton* Ok = Box->button(QMessageBox::Ok);
     if (!Ok)
       Ok = Box->defaultButton();
     if (Ok) {
-      Ok->click();
+      QTimer::singleShot(DrawnAfterMs, Ok, &QAbstractButton::click);
       return;
     }
   }
-  Dialog.accept();
+  QTimer::singleShot(DrawnAfterMs, &Dialog, &QDialog::accept);
 }
 }  // namespace
 

@@ -1,0 +1,123 @@
+#include "platform/Screen.h"
+
+#include "platform/ScreenX11.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPixmap>
+#include <QPolygon>
+#include <QScreen>
+#include <QWindow>
+
+namespace Screen {
+
+namespace {
+
+TScreenSource* CurrentSource = nullptr;
+
+QWindow* TopLevelOf(QWindow* Window)
+{
+  while (Window && Window->parent())
+    Window = Window->parent();
+  return Window;
+}
+
+// Where the window system cannot hand out the desktop's pixels (the
+// offscreen platform), the desktop is what the top-level windows show, the
+// focus window on top.
+void ComposeWindows(QPainter& Painter, const QRect& Rect, const QRect& Part)
+{
+  QWindow* Focus = TopLevelOf(QGuiApplication::focusWindow());
+  if (!Focus)
+    Focus = TopLevelOf(QGuiApplication::modalWindow());
+  QWindowList Windows;
+  for (QWindow* Window : QGuiApplication::topLevelWindows())
+    if (Window != Focus)
+      Windows << Window;
+  if (Focus)
+    Windows << Focus;
+  Painter.save();
+  Painter.setClipRect(Part.translated(-Rect.topLeft()));
+  for (QWindow* Window : Windows) {
+    if (!Window->isVisible() || Window->type() == Qt::Desktop || !Window->geometry().intersects(Part))
+      continue;
+    QScreen* OnScreen = Window->screen();
+    const QPixmap Pixels = OnScreen ? OnScreen->grabWindow(Window->winId()) : QPixmap();
+    if (!Pixels.isNull())
+      Painter.drawPixmap(Window->geometry().topLeft() - Rect.topLeft(), Pixels);
+  }
+  Painter.restore();
+}
+
+
+}  // namespace
+
+TScreenSource& Source()
+{
+  static TRealScreen Real;
+  return CurrentSource ? *CurrentSource : Real;
+}
+
+void SetSource(TScreenSource* Source) { CurrentSource = Source; }
+
+std::optional<QRect> TRealScreen::GetForegroundWindowRect()
+{
+  if (!qGuiApp)
+    return std::nullopt;
+  // A window system that tracks no activation (offscreen) still has the
+  // modal window in front, holding the input.
+  QWindow* Window = TopLevelOf(QGuiApplication::focusWindow());
+  if (!Window)
+    Window = TopLevelOf(QGuiApplication::modalWindow());
+  if (!Window || !Window->isVisible())
+    return std::nullopt;
+  return Window->frameGeometry();
+}
+
+QImage TRealScreen::GrabDesktop(const QRect& Rect)
+{
+  if (Rect.isEmpty())
+    return {};
+  QImage Result(Rect.size(), QImage::Format_RGB32);
+  Result.fill(Qt::black);
+  if (!qGuiApp)
+    return Result;
+  QPainter Painter(&Result);
+  for (QScreen* OnScreen : QGuiApplication::screens()) {
+    const QRect Part = Rect & OnScreen->geometry();
+    if (Part.isEmpty())
+      continue;
+    const QRect Local = Part.translated(-OnScreen->geometry().topLeft());
+    const QPixmap Pixels = OnScreen->grabWindow(0, Local.x(), Local.y(), Local.width(), Local.height());
+    if (Pixels.size() == Part.size())
+      Painter.drawPixmap(Part.topLeft() - Rect.topLeft(), Pixels);
+    else
+      ComposeWindows(Painter, Rect, Part);
+  }
+  return Result;
+}
+
+std::optional<TCursorInfo> TRealScreen::GetCursorInfo()
+{
+  if (!qGuiApp)
+    return std::nullopt;
+  TCursorInfo Cursor;
+  if (ScreenX11::ReadCursor(Cursor.Image, Cursor.HotSpot, Cursor.Position))
+    return Cursor;
+  return TCursorInfo{PlainArrowCursor(), QPoint(0, 0), QCursor::pos()};
+}
+
+QImage PlainArrowCursor()
+{
+  QImage Arrow(12, 19, QImage::Format_ARGB32_Premultiplied);
+  Arrow.fill(Qt::transparent);
+  QPainter Painter(&Arrow);
+  const QPolygon Shape({{0, 0}, {0, 16}, {4, 12}, {7, 18}, {9, 17}, {6, 11}, {11, 11}});
+  Painter.setPen(Qt::white);
+  Painter.setBrush(Qt::black);
+  Painter.drawPolygon(Shape);
+  return Arrow;
+}
+
+}  // namespace Screen
