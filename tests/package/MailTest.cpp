@@ -13,7 +13,6 @@
 #include <QFileInfo>
 #include <QJsonObject>
 #include <QMessageBox>
-#include <QPushButton>
 
 #include <gtest/gtest.h>
 
