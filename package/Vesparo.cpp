@@ -10,13 +10,17 @@
 #include "package/VesparoEnvironment.h"
 #include "package/Vesparoutil.h"
 #include "package/halvernSynTaskDialog.h"
+#include "platform/MailAutomation.h"
 #include "platform/Shell.h"
 #include "platform/StackTrace.h"
 
 #include <QAbstractButton>
 #include <QDate>
 #include <QDateTime>
+#include <QFileInfo>
 #include <QMessageBox>
+
+#include <memory>
 
 namespace Vesparo {
 
@@ -214,12 +218,72 @@ void TCVVesparo::ErrorMessageBySynTask(const QString& Message, const QString& Re
     std::rethrow_exception(ScreenshotFailure);
 }
 
+namespace {
+const QString MailApplicationLabel = QStringLiteral("   Application : ");
+const QString MailCommentsLabel = QStringLiteral("Comments by the User :");
+const QString MailReportLabel = QStringLiteral("The Full Error report is :");
+const QString MailNotSentText = QStringLiteral("Mail could not be sent .");
+const QString MailNotSentCaption = QStringLiteral("Error");
+// Where a report goes when no recipient is configured: a fixed address of a
+// reserved domain, so that it can never reach a stranger.
+const QString PlaceholderRecipient = QStringLiteral("bugreport@corvane.invalid");
+
+void MailCheck(MailAutomation::HRESULT Code, const QString& What)
+{
+  if (MailAutomation::Failed(Code))
+    throw EOleError(QStringLiteral("%1: %2").arg(What, MailAutomation::ErrorDescription()), Code);
+}
+
+std::shared_ptr<MailAutomation::TMailApplication> MailApplication()
+{
+  std::shared_ptr<MailAutomation::TMailApplication> Running;
+  if (!MailAutomation::Failed(MailAutomation::GetActiveObject(MailAutomation::MailApplicationProgId, Running)))
+    return Running;
+  std::shared_ptr<MailAutomation::TMailApplication> Started;
+  MailCheck(MailAutomation::CreateObject(MailAutomation::MailApplicationProgId, Started),
+            QStringLiteral("CreateObject"));
+  return Started;
+}
+}  // namespace
+
 void TCVVesparo::EmailDoc(const QString& AttachmentPath, const QString& Comment, const QString& ReportText)
 {
-  // Mail dispatch arrives with the prompt; nothing calls this before then.
-  Q_UNUSED(AttachmentPath);
-  Q_UNUSED(Comment);
-  Q_UNUSED(ReportText);
+  // A mail program that cannot be reached is the caller's to report.
+  const std::shared_ptr<MailAutomation::TMailApplication> MailProgram = MailApplication();
+
+  // Without ";" the setting is one recipient as it stands.
+  StringList::TStringList Recipients;
+  if (FMailrecipient.trimmed().isEmpty())
+    Recipients.Add(PlaceholderRecipient);
+  else if (!FMailrecipient.contains(QLatin1Char(';')))
+    Recipients.Add(FMailrecipient);
+  else
+    Split(QLatin1Char(';'), FMailrecipient, Recipients);
+
+  const QString ExeFileName = Vesparoutil::ExtractFileName(Vesparoutil::ApplicationExeName());
+  const QString Subject = Edition::EditionText(FMailsubject + MailApplicationLabel + ExeFileName);
+  const QString Body = Edition::EditionText(FMailMessage + CrLf + CrLf + CrLf + MailCommentsLabel + Comment + CrLf +
+                                            CrLf + MailReportLabel + CrLf + CrLf + ReportText);
+
+  // One mail per recipient; a recipient that fails is told and the next one
+  // still gets its mail.
+  for (const QString& Recipient : Recipients.Strings()) {
+    try {
+      std::shared_ptr<MailAutomation::TMailItem> Item;
+      MailCheck(MailProgram->CreateItem(MailAutomation::olMailItem, Item), QStringLiteral("CreateItem"));
+      if (Recipient.isEmpty())
+        continue;
+      MailCheck(Item->Recipients().Add(Edition::EditionText(Recipient)), QStringLiteral("Recipients.Add"));
+      MailCheck(Item->SetSubject(Subject), QStringLiteral("Subject"));
+      MailCheck(Item->SetBody(Body), QStringLiteral("Body"));
+      if (FMailsendAttachment && QFileInfo(AttachmentPath).isFile())
+        MailCheck(Item->Attachments().Add(AttachmentPath), QStringLiteral("Attachments.Add"));
+      MailCheck(Item->Send(), QStringLiteral("Send"));
+    } catch (...) {
+      if (auto* App = Application::Instance())
+        App->MessageBox(MailNotSentText, MailNotSentCaption, Application::MB_OK | Application::MB_ICONERROR);
+    }
+  }
 }
 
 void TCVVesparo::Split(QChar Delimiter, const QString& Input, StringList::TStringList& Strings)

@@ -80,7 +80,10 @@ public:
   // The error prompt.
   void ErrorMessageBySynTask(const QString& Message, const QString& Report);
 
-  // Mails the report archive to the recipients.
+  // Mails the report to each recipient of Mailrecipient, one mail each, the
+  // archive attached when MailsendAttachment is set and the file exists. A
+  // recipient whose mail fails is told in a box and the next one still gets
+  // its mail; a mail program that cannot be started raises to the caller.
   void EmailDoc(const QString& AttachmentPath, const QString& Comment, const QString& ReportText);
 
   // Fills Strings from Input split at Delimiter, by the delimited-text rule.

@@ -24,6 +24,21 @@ TDemoOptions ParseDemoOptions(const QStringList& Arguments)
       Options.Inactive = true;
     } else if (Argument == QLatin1String("--unattended")) {
       Options.Unattended = true;
+    } else if (Argument == QLatin1String("--mail-attach")) {
+      Options.MailAttach = true;
+    } else if (Argument == QLatin1String("--mail-to") || Argument == QLatin1String("--mail-subject") ||
+               Argument == QLatin1String("--mail-message")) {
+      if (I + 1 >= Arguments.size()) {
+        Options.Error = QStringLiteral("%1 needs a text").arg(Argument);
+        return Options;
+      }
+      const QString& Text = Arguments[++I];
+      if (Argument == QLatin1String("--mail-to"))
+        Options.MailTo = Text;
+      else if (Argument == QLatin1String("--mail-subject"))
+        Options.MailSubject = Text;
+      else
+        Options.MailMessage = Text;
     } else {
       Options.Error = QStringLiteral("unknown argument: %1").arg(Argument);
       return Options;

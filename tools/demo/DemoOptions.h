@@ -11,6 +11,12 @@ struct TDemoOptions {
   bool RaiseTwice = false;              // --raise-twice
   bool Inactive = false;                // --inactive
   bool Unattended = false;              // --unattended
+  // The component's mail settings, where given: --mail-to LIST (which also
+  // switches mail on), --mail-subject TEXT, --mail-message TEXT, --mail-attach.
+  std::optional<QString> MailTo;
+  std::optional<QString> MailSubject;
+  std::optional<QString> MailMessage;
+  bool MailAttach = false;
   QString Error;                        // set when the command line is wrong
 
   // How many exceptions the run raises by itself.
@@ -21,8 +27,13 @@ TDemoOptions ParseDemoOptions(const QStringList& Arguments);
 
 inline constexpr const char* DemoUsage =
   "usage: vesparo-demo [--raise MESSAGE] [--raise-twice] [--inactive] [--unattended]\n"
+  "                    [--mail-to LIST] [--mail-subject TEXT] [--mail-message TEXT] [--mail-attach]\n"
   "  --raise MESSAGE  once the window is shown, a click handler raises std::runtime_error(MESSAGE)\n"
   "  --raise-twice    two exceptions in a row (the second a std::out_of_range from a nested call)\n"
   "  --inactive       the form's component has ActivateMLD false\n"
   "  --unattended     every prompt and message box is answered with OK; the application\n"
-  "                   quits once the requested exceptions have been reported\n";
+  "                   quits once the requested exceptions have been reported\n"
+  "  --mail-to LIST   mail each report to these recipients (separated by \";\")\n"
+  "  --mail-subject TEXT, --mail-message TEXT\n"
+  "                   start of the mail's subject and of its body\n"
+  "  --mail-attach    attach the report's archive to the mail\n";

@@ -33,6 +33,21 @@ void AnswerWithOk(QDialog& Dialog)
   }
   QTimer::singleShot(DrawnAfterMs, &Dialog, &QDialog::accept);
 }
+
+// The component's mail settings from the command line, over the stored ones.
+void ApplyMailOptions(const TDemoOptions& Options, Vesparo::TCVVesparo& Component)
+{
+  if (Options.MailTo) {
+    Component.setMailrecipient(*Options.MailTo);
+    Component.setMailsendreport(true);
+  }
+  if (Options.MailSubject)
+    Component.setMailsubject(*Options.MailSubject);
+  if (Options.MailMessage)
+    Component.setMailMessage(*Options.MailMessage);
+  if (Options.MailAttach)
+    Component.setMailsendAttachment(true);
+}
 }  // namespace
 
 int main(int argc, char** argv)
@@ -51,6 +66,7 @@ int main(int argc, char** argv)
   // before the component has finished loading, is what --inactive is about.
   if (Options.Inactive)
     Form.Component()->SetMLDActive(false);
+  ApplyMailOptions(Options, *Form.Component());
 
   if (Options.Unattended)
     App.SetModalHook(AnswerWithOk);

@@ -1,0 +1,362 @@
+#include "platform/MailAutomation.h"
+
+#include "platform/Registry.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QMimeDatabase>
+#include <QSysInfo>
+#include <QUrl>
+#include <QUuid>
+
+#include <curl/curl.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <mutex>
+
+namespace MailAutomation {
+
+namespace {
+
+thread_local QString LastError;
+
+HRESULT Fail(HRESULT Code, const QString& Description)
+{
+  LastError = Description;
+  return Code;
+}
+
+// Characters that end an address inside a header or an SMTP command, or
+// that would make it a group, a display name or a route.
+bool IsAddressCharacter(QChar C)
+{
+  if (C.unicode() <= 32 || C.unicode() >= 127)
+    return false;
+  return !QStringLiteral("<>()[],;:\\\"").contains(C);
+}
+
+// One plain address (local part, "@", domain), nothing else; "" when Text
+// is none.
+QString PlainAddress(const QString& Text)
+{
+  const QString Address = Text.trimmed();
+  const qsizetype At = Address.indexOf(QLatin1Char('@'));
+  if (At <= 0 || At != Address.lastIndexOf(QLatin1Char('@')) || At == Address.size() - 1)
+    return QString();
+  for (const QChar C : Address)
+    if (!IsAddressCharacter(C))
+      return QString();
+  return Address;
+}
+
+bool IsLineBreakOrControl(QChar C)
+{
+  return C.category() == QChar::Other_Control || C.category() == QChar::Separator_Line ||
+         C.category() == QChar::Separator_Paragraph;
+}
+
+// Line breaks (CR LF counting as one) and other control characters become
+// blanks: nothing a caller passes may start a new header line.
+QString FlattenHeaderText(const QString& Text)
+{
+  QString Flat;
+  Flat.reserve(Text.size());
+  for (qsizetype I = 0; I < Text.size(); ++I) {
+    const QChar C = Text[I];
+    if (C == QLatin1Char('\r') && I + 1 < Text.size() && Text[I + 1] == QLatin1Char('\n'))
+      continue;
+    Flat += IsLineBreakOrControl(C) ? QChar(QLatin1Char(' ')) : C;
+  }
+  return Flat;
+}
+
+// RFC 2047 "B" encoded words, a multi-byte character never split between
+// two of them, one per line joined by folding whitespace (which readers drop
+// between encoded words). FirstLineTaken is what precedes the first word on
+// its line ("Subject: "): no line gets longer than 78 characters.
+QByteArray EncodedWords(const QString& Text, qsizetype FirstLineTaken)
+{
+  constexpr qsizetype MaxLine = 78;
+  constexpr qsizetype WordFrame = 12;  // "=?UTF-8?B?" and "?="
+  const QByteArray Utf8 = Text.toUtf8();
+  QByteArray Result;
+  qsizetype Start = 0;
+  qsizetype Taken = FirstLineTaken;
+  while (Start < Utf8.size()) {
+    // Whole groups of three bytes: four base64 characters each.
+    const qsizetype MaxBytes = std::max<qsizetype>((MaxLine - Taken - WordFrame) / 4 * 3, 3);
+    Taken = 1;  // the blank that starts each continuation line
+    qsizetype End = std::min(Start + MaxBytes, Utf8.size());
+    while (End < Utf8.size() && End > Start + 1 && (static_cast<unsigned char>(Utf8[End]) & 0xC0) == 0x80)
+      --End;
+    if (!Result.isEmpty())
+      Result += "\r\n ";
+    Result += "=?UTF-8?B?" + Utf8.mid(Start, End - Start).toBase64() + "?=";
+    Start = End;
+  }
+  return Result;
+}
+
+// A plain-text body in canonical form: every line break CR LF.
+QByteArray CanonicalText(const QString& Text)
+{
+  QString Lines = Text;
+  Lines.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+  Lines.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  Lines.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+  return Lines.toUtf8();
+}
+
+// Without a configured sender, the user's login at this host.
+QString DefaultSender()
+{
+  QString User;
+  if (const passwd* Entry = ::getpwuid(::getuid()))
+    User = QString::fromLocal8Bit(Entry->pw_name);
+  const QString Sender = PlainAddress(User + QLatin1Char('@') + QSysInfo::machineHostName());
+  return Sender.isEmpty() ? QStringLiteral("corvane@localhost") : Sender;
+}
+
+// The server's URL without anything secret, for error texts.
+QString ServerName(const QString& SmtpUrl)
+{
+  return QUrl(SmtpUrl).adjusted(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery).toString();
+}
+
+void InitializeCurlOnce()
+{
+  static std::once_flag Once;
+  std::call_once(Once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct TCurlDeleter {
+  void operator()(CURL* Curl) const { curl_easy_cleanup(Curl); }
+  void operator()(curl_mime* Mime) const { curl_mime_free(Mime); }
+  void operator()(curl_slist* List) const { curl_slist_free_all(List); }
+};
+using TCurlHandle = std::unique_ptr<CURL, TCurlDeleter>;
+using TMimeHandle = std::unique_ptr<curl_mime, TCurlDeleter>;
+using TListHandle = std::unique_ptr<curl_slist, TCurlDeleter>;
+
+// Appends to a list that may still be empty; false when out of memory.
+bool Append(TListHandle& List, const QByteArray& Line)
+{
+  curl_slist* Grown = curl_slist_append(List.get(), Line.constData());
+  if (!Grown)
+    return false;
+  (void)List.release();
+  List.reset(Grown);
+  return true;
+}
+
+// A subject as it goes into the header: line breaks and other control
+// characters become blanks; a text that is not plain printable ASCII, or that
+// a reader would trim or take for encoded words, goes as encoded words.
+QByteArray EncodeSubject(const QString& Subject)
+{
+  const QString Flat = FlattenHeaderText(Subject);
+  constexpr qsizetype MaxPlainLength = 78 - 9;  // "Subject: " and the text on one line
+  bool Plain = Flat.size() <= MaxPlainLength && !Flat.contains(QLatin1String("=?")) &&
+               !Flat.startsWith(QLatin1Char(' ')) && !Flat.endsWith(QLatin1Char(' '));
+  for (const QChar C : Flat)
+    Plain = Plain && C.unicode() >= 32 && C.unicode() < 127;
+  return Plain ? Flat.toLatin1() : EncodedWords(Flat, 9);
+}
+
+std::weak_ptr<TMailApplication>& RunningApplication()
+{
+  static std::weak_ptr<TMailApplication> Running;
+  return Running;
+}
+
+}  // namespace
+
+QString ErrorDescription() { return LastError; }
+
+HRESULT TRecipients::Add(const QString& Name)
+{
+  const QString Address = PlainAddress(Name);
+  if (Address.isEmpty())
+    return Fail(E_INVALIDARG, QStringLiteral("\"%1\" is no mail address").arg(FlattenHeaderText(Name)));
+  FAddresses += Address;
+  return S_OK;
+}
+
+HRESULT TAttachments::Add(const QString& Source)
+{
+  QFile File(Source);
+  if (!File.open(QIODevice::ReadOnly))
+    return Fail(STG_E_FILENOTFOUND, QStringLiteral("cannot attach \"%1\": %2").arg(Source, File.errorString()));
+  const QByteArray Data = File.readAll();
+  if (File.error() != QFileDevice::NoError)
+    return Fail(E_FAIL, QStringLiteral("cannot attach \"%1\": %2").arg(Source, File.errorString()));
+  FItems.push_back({QFileInfo(Source).fileName(), Data});
+  return S_OK;
+}
+
+TMailItem::TMailItem(TServerSettings Settings) : FSettings(std::move(Settings)) {}
+
+HRESULT TMailItem::SetSubject(const QString& Subject)
+{
+  FSubject = Subject;
+  return S_OK;
+}
+
+HRESULT TMailItem::SetBody(const QString& Body)
+{
+  FBody = Body;
+  return S_OK;
+}
+
+HRESULT TMailItem::Send()
+{
+  if (FSent)
+    return Fail(E_FAIL, QStringLiteral("the item has been sent already"));
+  if (FRecipients.Addresses().isEmpty())
+    return Fail(E_FAIL, QStringLiteral("the item has no recipient"));
+  InitializeCurlOnce();
+
+  const TCurlHandle Curl(curl_easy_init());
+  if (!Curl)
+    return Fail(E_FAIL, QStringLiteral("no mail session could be started"));
+  const TMimeHandle Mime(curl_mime_init(Curl.get()));
+  TListHandle Headers;
+  TListHandle Recipients;
+  if (!Mime)
+    return Fail(E_FAIL, QStringLiteral("out of memory"));
+
+  const QString From = FSettings.From;
+  bool Built = Append(Headers, "Date: " + QDateTime::currentDateTime().toString(Qt::RFC2822Date).toLatin1()) &&
+               Append(Headers, "From: " + From.toLatin1()) &&
+               Append(Headers, "To: " + FRecipients.Addresses().join(QLatin1String(", ")).toLatin1()) &&
+               Append(Headers, "Subject: " + EncodeSubject(FSubject)) &&
+               Append(Headers, "Message-ID: <" + QUuid::createUuid().toString(QUuid::WithoutBraces).toLatin1() +
+                                 From.mid(From.indexOf(QLatin1Char('@'))).toLatin1() + ">");
+  for (const QString& Address : FRecipients.Addresses())
+    Built = Built && Append(Recipients, "<" + Address.toLatin1() + ">");
+
+  const QByteArray BodyBytes = CanonicalText(FBody);
+  curl_mimepart* BodyPart = curl_mime_addpart(Mime.get());
+  Built = Built && BodyPart && curl_mime_data(BodyPart, BodyBytes.constData(), BodyBytes.size()) == CURLE_OK &&
+          curl_mime_type(BodyPart, "text/plain; charset=UTF-8") == CURLE_OK &&
+          curl_mime_encoder(BodyPart, "quoted-printable") == CURLE_OK;
+  const QMimeDatabase Types;
+  for (const TAttachment& Attachment : FAttachments.Items()) {
+    bool Ascii = true;
+    for (const QChar C : Attachment.FileName)
+      Ascii = Ascii && C.unicode() >= 32 && C.unicode() < 127 && C != QLatin1Char('"') && C != QLatin1Char('\\');
+    // Named as most mail programs name such files: one encoded word, as a
+    // quoted parameter may not be folded.
+    const QByteArray FileName =
+      Ascii ? Attachment.FileName.toLatin1() : "=?UTF-8?B?" + Attachment.FileName.toUtf8().toBase64() + "?=";
+    const QByteArray Type =
+      Types.mimeTypeForFile(Attachment.FileName, QMimeDatabase::MatchExtension).name().toLatin1();
+    curl_mimepart* Part = curl_mime_addpart(Mime.get());
+    Built = Built && Part &&
+            curl_mime_data(Part, Attachment.Data.constData(), Attachment.Data.size()) == CURLE_OK &&
+            curl_mime_filename(Part, FileName.constData()) == CURLE_OK &&
+            curl_mime_type(Part, Type.constData()) == CURLE_OK && curl_mime_encoder(Part, "base64") == CURLE_OK;
+  }
+  if (!Built)
+    return Fail(E_FAIL, QStringLiteral("out of memory"));
+
+  char ErrorBuffer[CURL_ERROR_SIZE] = {};
+  const QByteArray Url = FSettings.SmtpUrl.toUtf8();
+  const QByteArray Sender = "<" + From.toLatin1() + ">";
+  CURL* C = Curl.get();
+  curl_easy_setopt(C, CURLOPT_ERRORBUFFER, ErrorBuffer);
+  curl_easy_setopt(C, CURLOPT_URL, Url.constData());
+  curl_easy_setopt(C, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
+  curl_easy_setopt(C, CURLOPT_NOSIGNAL, 1L);
+  // Credentials only from the user's ~/.netrc; none is fine.
+  curl_easy_setopt(C, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_OPTIONAL));
+  // Never send a password in clear when the server can do better.
+  curl_easy_setopt(C, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
+  curl_easy_setopt(C, CURLOPT_CONNECTTIMEOUT, 30L);
+  // The caller waits for the send: give up on a server that stops answering.
+  curl_easy_setopt(C, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(C, CURLOPT_LOW_SPEED_TIME, 60L);
+  curl_easy_setopt(C, CURLOPT_MAIL_FROM, Sender.constData());
+  curl_easy_setopt(C, CURLOPT_MAIL_RCPT, Recipients.get());
+  curl_easy_setopt(C, CURLOPT_HTTPHEADER, Headers.get());
+  curl_easy_setopt(C, CURLOPT_MIMEPOST, Mime.get());
+
+  const CURLcode Result = curl_easy_perform(C);
+  if (Result != CURLE_OK) {
+    const QString Reason = QString::fromUtf8(ErrorBuffer[0] ? ErrorBuffer : curl_easy_strerror(Result));
+    return Fail(E_FAIL, QStringLiteral("the mail to %1 could not be sent through %2: %3")
+                          .arg(FRecipients.Addresses().join(QLatin1String(", ")), ServerName(FSettings.SmtpUrl),
+                               Reason.trimmed()));
+  }
+  FSent = true;
+  return S_OK;
+}
+
+HRESULT TMailApplication::CreateItem(int ItemType, std::shared_ptr<TMailItem>& Item)
+{
+  Item.reset();
+  if (ItemType != olMailItem)
+    return Fail(E_INVALIDARG, QStringLiteral("item type %1 is not served; only mail items (0) are").arg(ItemType));
+  Item = std::make_shared<TMailItem>(FSettings);
+  return S_OK;
+}
+
+HRESULT GetActiveObject(const QString& ProgId, std::shared_ptr<TMailApplication>& Object)
+{
+  Object.reset();
+  if (ProgId.compare(MailApplicationProgId, Qt::CaseInsensitive) != 0)
+    return Fail(CO_E_CLASSSTRING, QStringLiteral("Invalid class string \"%1\"").arg(ProgId));
+  Object = RunningApplication().lock();
+  if (!Object)
+    return Fail(MK_E_UNAVAILABLE, QStringLiteral("the mail program is not running"));
+  return S_OK;
+}
+
+HRESULT CreateObject(const QString& ProgId, std::shared_ptr<TMailApplication>& Object)
+{
+  Object.reset();
+  if (ProgId.compare(MailApplicationProgId, Qt::CaseInsensitive) != 0)
+    return Fail(CO_E_CLASSSTRING, QStringLiteral("Invalid class string \"%1\"").arg(ProgId));
+
+  TServerSettings Settings;
+  const QString Where = QStringLiteral("HKEY_CURRENT_USER%1").arg(MailKey);
+  try {
+    Registry::TRegistry Reg(Registry::KEY_READ);
+    Reg.SetRootKey(Registry::HKEY_CURRENT_USER);
+    if (Reg.OpenKeyReadOnly(MailKey)) {
+      Settings.SmtpUrl = Reg.ReadString(SmtpUrlValue).trimmed();
+      Settings.From = Reg.ReadString(FromValue);
+    }
+  } catch (const ERegistryException& E) {
+    return Fail(CO_E_APPNOTFOUND,
+                QStringLiteral("The mail settings under %1 cannot be read: %2").arg(Where, E.Message()));
+  }
+  if (Settings.SmtpUrl.isEmpty())
+    return Fail(CO_E_APPNOTFOUND, QStringLiteral("The mail program is not installed: no \"%1\" under %2")
+                                    .arg(SmtpUrlValue, Where));
+
+  const QUrl Url(Settings.SmtpUrl, QUrl::StrictMode);
+  const QString Scheme = Url.scheme().toLower();
+  if (!Url.isValid() || Url.host().isEmpty() || (Scheme != QLatin1String("smtp") && Scheme != QLatin1String("smtps")))
+    return Fail(CO_E_APPNOTFOUND, QStringLiteral("The mail program is not installed: \"%1\" under %2 is no "
+                                                 "smtp:// or smtps:// URL")
+                                    .arg(SmtpUrlValue, Where));
+  if (!Url.password().isEmpty())
+    return Fail(CO_E_APPNOTFOUND, QStringLiteral("\"%1\" under %2 carries a password; credentials belong in ~/.netrc")
+                                    .arg(SmtpUrlValue, Where));
+
+  if (Settings.From.trimmed().isEmpty())
+    Settings.From = DefaultSender();
+  else if (const QString From = PlainAddress(Settings.From); !From.isEmpty())
+    Settings.From = From;
+  else
+    return Fail(CO_E_APPNOTFOUND, QStringLiteral("\"%1\" under %2 is no mail address").arg(FromValue, Where));
+
+  Object = std::make_shared<TMailApplication>(std::move(Settings));
+  RunningApplication() = Object;
+  return S_OK;
+}
+
+}  // namespace MailAutomation
