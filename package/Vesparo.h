@@ -80,8 +80,9 @@ public:
   // The error prompt.
   void ErrorMessageBySynTask(const QString& Message, const QString& Report);
 
-  // Mails the report archive to the recipients.
-  void EmailDoc(const QString& AttachmentPath, const QString& Comment, const QString& ReportText);
+  // Mails the report archive to the recipients. Virtual so that a test can
+  // see what the prompt hands over.
+  virtual void EmailDoc(const QString& AttachmentPath, const QString& Comment, const QString& ReportText);
 
   // Fills Strings from Input split at Delimiter, by the delimited-text rule.
   void Split(QChar Delimiter, const QString& Input, StringList::TStringList& Strings);

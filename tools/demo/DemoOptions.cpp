@@ -24,6 +24,12 @@ TDemoOptions ParseDemoOptions(const QStringList& Arguments)
       Options.Inactive = true;
     } else if (Argument == QLatin1String("--unattended")) {
       Options.Unattended = true;
+    } else if (Argument == QLatin1String("--comment")) {
+      if (I + 1 >= Arguments.size()) {
+        Options.Error = QStringLiteral("--comment needs a text");
+        return Options;
+      }
+      Options.Comment = Arguments[++I];
     } else {
       Options.Error = QStringLiteral("unknown argument: %1").arg(Argument);
       return Options;
