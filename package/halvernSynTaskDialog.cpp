@@ -222,12 +222,12 @@ QString CommonButtonCaption(TCommonButton Button)
 {
   // The framework's own localised captions.
   switch (Button) {
-  case cbOK: return QCoreApplication::translate("QPlatformTheme", "OK");
-  case cbYes: return QCoreApplication::translate("QPlatformTheme", "&Yes");
-  case cbNo: return QCoreApplication::translate("QPlatformTheme", "&No");
-  case cbCancel: return QCoreApplication::translate("QPlatformTheme", "Cancel");
-  case cbRetry: return QCoreApplication::translate("QPlatformTheme", "Retry");
-  case cbClose: return QCoreApplication::translate("QPlatformTheme", "Close");
+  case cbOK: return Edition::EditionText(QCoreApplication::translate("QPlatformTheme", "OK"));
+  case cbYes: return Edition::EditionText(QCoreApplication::translate("QPlatformTheme", "&Yes"));
+  case cbNo: return Edition::EditionText(QCoreApplication::translate("QPlatformTheme", "&No"));
+  case cbCancel: return Edition::EditionText(QCoreApplication::translate("QPlatformTheme", "Cancel"));
+  case cbRetry: return Edition::EditionText(QCoreApplication::translate("QPlatformTheme", "Retry"));
+  case cbClose: return Edition::EditionText(QCoreApplication::translate("QPlatformTheme", "Close"));
   }
   return {};
 }
@@ -253,11 +253,11 @@ int TaskDialogIconEmulated(TTaskDialogIcon Icon)
 QString TaskDialogIconDefaultInstruction(TTaskDialogIcon Icon)
 {
   switch (Icon) {
-  case tiWarning: return QCoreApplication::translate("halvernSynTaskDialog", "Warning");
-  case tiQuestion: return QCoreApplication::translate("halvernSynTaskDialog", "Confirm");
-  case tiError: return QCoreApplication::translate("halvernSynTaskDialog", "Error");
+  case tiWarning: return Edition::EditionText(QCoreApplication::translate("halvernSynTaskDialog", "Warning"));
+  case tiQuestion: return Edition::EditionText(QCoreApplication::translate("halvernSynTaskDialog", "Confirm"));
+  case tiError: return Edition::EditionText(QCoreApplication::translate("halvernSynTaskDialog", "Error"));
   case tiInformation:
-  case tiShield: return QCoreApplication::translate("halvernSynTaskDialog", "Information");
+  case tiShield: return Edition::EditionText(QCoreApplication::translate("halvernSynTaskDialog", "Information"));
   case tiBlank:
   case tiNotUsed: break;
   }
@@ -707,6 +707,7 @@ int TTaskDialog::ExecuteEmulated(TCommonButtons aCommonButtons, int aButtonDef, 
   const bool ButtonRow =
     !aCommonButtons.IsEmpty() || !Verify.isEmpty() || (!Buttons.isEmpty() && !CommandLinks);
   QCheckBox* VerifyBox = nullptr;
+  QList<QWidget*> RowButtons;  // left to right
   if (ButtonRow) {
     Y += 16;
     XB = W;
@@ -721,6 +722,7 @@ int TTaskDialog::ExecuteEmulated(TCommonButtons aCommonButtons, int aButtonDef, 
       auto* Button = aClassicStyle ? new TSynButton(Parent, Text, Result, XB, Y, WB - 10, 22)
                                    : new TSynButton(Parent, Text, Result, XB, Y, WB - 12, 28);
       Button->setObjectName(QStringLiteral("Button%1").arg(Result));
+      RowButtons.prepend(Button);
       Button->OnClick = [this](QObject* Sender) { ButtonClick(Sender); };
       if (Result == mrOk) {
         Button->setDefault(true);
@@ -787,6 +789,17 @@ int TTaskDialog::ExecuteEmulated(TCommonButtons aCommonButtons, int aButtonDef, 
     }
     AddLabel(Footer, false, QStringLiteral("Footer"));
   }
+
+  // Tab order: the button row first, left to right, then the panel's
+  // controls, then the check box.
+  QList<QWidget*> TabOrder = RowButtons;
+  for (QWidget* Control : Panel->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    if (Control->focusPolicy() & Qt::TabFocus)
+      TabOrder << Control;
+  if (VerifyBox)
+    TabOrder << VerifyBox;
+  for (qsizetype I = 1; I < TabOrder.size(); ++I)
+    QWidget::setTabOrder(TabOrder[I - 1], TabOrder[I]);
 
   Form->setFixedSize(W, Y);
   if (QScreen* Screen = Form->screen())

@@ -519,3 +519,47 @@ TEST_F(TaskDialogNative, TheStandInShowsTheRecordAndAnswersWithIds)
   TOnScreen Cancel([](QDialog& Dialog) { PressKey(Dialog, Qt::Key_Escape); });
   EXPECT_EQ(TTaskDialog{}.Execute(), TaskDialog::IDCANCEL);
 }
+
+TEST_F(TaskDialogClosing, TabGoesAlongTheButtonRowThenTheFieldThenTheCheckBox)
+{
+  QStringList Order;
+  TOnScreen Hook([&Order](QDialog& Dialog) {
+    QWidget* Control = ButtonWithResult(Dialog, 1);
+    for (int I = 0; I < 4; ++I) {
+      Order << Control->objectName();
+      do
+        Control = Control->nextInFocusChain();
+      while (!(Control->focusPolicy() & Qt::TabFocus) || !Control->isVisibleTo(&Dialog));
+    }
+    Dialog.reject();
+  });
+  TTaskDialog Task;
+  Task.Verify = QStringLiteral("Remember");
+  Task.Execute({cbOK, cbCancel}, 0, {tdfQuery});
+  EXPECT_EQ(Order, (QStringList{"Button1", "Button2", "Query", "Verify"}));
+}
+
+TEST_F(TaskDialogClosing, QueryFieldMaskedFocusedAndBlue)
+{
+  QString Shown;
+  bool Focused = false;
+  QColor Colour;
+  TOnScreen Hook([&](QDialog& Dialog) {
+    auto* Edit = Dialog.findChild<QLineEdit*>();
+    Shown = Edit->displayText();
+    Focused = Dialog.focusWidget() == Edit;
+    Colour = Edit->palette().color(QPalette::Text);
+    Edit->setText(QStringLiteral("secret2"));
+    PressKey(Dialog, Qt::Key_Return);
+  });
+  TTaskDialog Task;
+  Task.Query = QStringLiteral("secret");
+  // No default button named, so the field keeps the focus it asked for.
+  EXPECT_EQ(Task.Execute({cbOK}, 0, {tdfQuery, tdfQueryMasked, tdfQueryFieldFocused}), 1);
+  EXPECT_EQ(Shown, QStringLiteral("******"));
+  EXPECT_TRUE(Focused);
+  EXPECT_EQ(Colour, QColor(0, 0, 255));
+  EXPECT_EQ(Task.Query, QStringLiteral("secret2"));
+  // The comment block carries what the field held.
+  EXPECT_TRUE(ReadAll(ReportPath()).contains("\r\nComments by the User :secret2\r\n"));
+}
