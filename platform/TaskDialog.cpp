@@ -123,8 +123,11 @@ std::int32_t TaskDialogIndirect(const TASKDIALOGCONFIG* Config, int* pnButton, i
     Inst->setFont(Large);
     Texts->addWidget(Inst);
   }
-  if (!Config->pszContent.isEmpty())
-    Texts->addWidget(TextLabel(Config->pszContent, Links, &Dialog));
+  if (!Config->pszContent.isEmpty()) {
+    QLabel* Content = TextLabel(Config->pszContent, Links, &Dialog);
+    Content->setObjectName(QStringLiteral("Content"));
+    Texts->addWidget(Content);
+  }
 
   // Expanded information, behind its expander button.
   QLabel* Expanded = nullptr;
