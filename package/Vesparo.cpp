@@ -5,7 +5,6 @@
 #include "hostfw/FormatSettings.h"
 #include "hostfw/StringList.h"
 #include "hostfw/TextFile.h"
-#include "package/Edition.h"
 #include "package/HmldFormat.h"
 #include "package/VesparoEnvironment.h"
 #include "package/Vesparoutil.h"
