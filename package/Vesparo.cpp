@@ -14,11 +14,9 @@
 #include "platform/Shell.h"
 #include "platform/StackTrace.h"
 
-#include <QAbstractButton>
 #include <QDate>
 #include <QDateTime>
 #include <QFileInfo>
-#include <QMessageBox>
 
 #include <memory>
 
@@ -29,6 +27,12 @@ bool bShallOpen = false;
 namespace {
 const QString ApplicationInformationTitle = QStringLiteral("The Application information");
 const QString ErrorMessageCaption = QStringLiteral("Error message");
+const QString ErrorInstruction = QStringLiteral("An error has occured (click to view)");
+const QString DetailsLabel = QStringLiteral("Details:");
+const QString SendReportCaption = QStringLiteral("Send the error report ");
+const QString CommentsPrompt = QStringLiteral("Enter Comments:");
+const QString FooterFirstLine = QStringLiteral("Email will be sent by default Mail client");
+const QString FooterSecondLine = QStringLiteral("(a copy is placed in the bugreport directory of this application)");
 const QString CrLf = QStringLiteral("\r\n");
 
 // The unit's initialization and finalization, once per process (or while
@@ -183,39 +187,32 @@ void TCVVesparo::ReadApplicationinfoFromFile(const QString& FileName, QString& T
 
 void TCVVesparo::ErrorMessageBySynTask(const QString& Message, const QString& Report)
 {
-  Q_UNUSED(Report);
-  // A plain error box until the task-dialog prompt takes its place; it hands
-  // the report on as the prompt will: OK (or Esc) photographs the box while
-  // it is still on screen, then the report is completed, packed and copied.
-  // A picture that cannot be saved must neither keep the box open nor start
-  // another report from inside it: its error is raised once the report has
-  // been handed on without the picture.
-  std::exception_ptr ScreenshotFailure;
-  if (auto* App = Application::Instance()) {
-    QMessageBox Box(App->Handle());
-    Box.setWindowTitle(Edition::EditionText(ErrorMessageCaption));
-    Box.setText(Edition::EditionText(Message));
-    Box.setIcon(QMessageBox::Critical);
-    Box.setStandardButtons(QMessageBox::Ok);
-    Box.setDefaultButton(QMessageBox::Ok);
-    Box.setEscapeButton(QMessageBox::Ok);
-    // No close box: every way out passes the button.
-    Box.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    QObject::connect(&Box, &QMessageBox::buttonClicked, &Box, [&ScreenshotFailure] {
-      try {
-        Vesparoutil::TakeScreenShotAndSaveInapplicationFolder();
-      } catch (...) {
-        ScreenshotFailure = std::current_exception();
-      }
-    });
-    App->ExecModal(Box);
+  using namespace halvernSynTaskDialog;
+  TTaskDialog Task;
+  Task.Title = ErrorMessageCaption;
+  Task.Inst = ErrorInstruction;
+  Task.Content = DetailsLabel + CrLf + Message;
+  Task.Verify = SendReportCaption;
+  Task.VerifyChecked = -1;
+  Task.Query = FMailsendreport ? CommentsPrompt : QString();
+  Task.Footer = FooterFirstLine + CrLf + FooterSecondLine;
+
+  // The query flag always takes the emulated dialog: one OK button, which
+  // photographs the prompt, the comment field, and the report handed on
+  // when it closes. A picture that could not be saved is raised only after
+  // the mail step, so that the report still goes out without it.
+  std::exception_ptr PictureFailure;
+  try {
+    Task.Execute({}, 0, {tdfQuery}, tiError, tfiShield, 200, 0, nullptr, false, false);
+  } catch (...) {
+    if (!Task.ClickFailure || std::current_exception() != Task.ClickFailure)
+      throw;
+    PictureFailure = std::current_exception();
   }
-  halvernSynTaskDialog::TTaskDialog::WriteCommentsZipAndImageNameToFile(QString(), Vesparoutil::sJpegFileName,
-                                                                       Vesparoutil::sZipFileName);
-  Vesparoutil::SynZipZipper(Vesparoutil::sZipFileName, Vesparoutil::sJpegFileName);
-  Vesparoutil::CopybugReportToDirectory(Vesparoutil::sZipFileName);
-  if (ScreenshotFailure)
-    std::rethrow_exception(ScreenshotFailure);
+  if (Task.VerifyChecked && FMailsendreport)
+    EmailDoc(Vesparoutil::sZipFileNameForMailing, Task.Query, Report);
+  if (PictureFailure)
+    std::rethrow_exception(PictureFailure);
 }
 
 namespace {

@@ -84,7 +84,8 @@ public:
   // archive attached when MailsendAttachment is set and the file exists. A
   // recipient whose mail fails is told in a box and the next one still gets
   // its mail; a mail program that cannot be started raises to the caller.
-  void EmailDoc(const QString& AttachmentPath, const QString& Comment, const QString& ReportText);
+  // Virtual so that a test can see what the prompt hands over.
+  virtual void EmailDoc(const QString& AttachmentPath, const QString& Comment, const QString& ReportText);
 
   // Fills Strings from Input split at Delimiter, by the delimited-text rule.
   void Split(QChar Delimiter, const QString& Input, StringList::TStringList& Strings);

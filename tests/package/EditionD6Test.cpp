@@ -9,7 +9,7 @@
 #include "tests/support/TempEnvironment.h"
 
 #include <QDialog>
-#include <QMessageBox>
+#include <QLabel>
 
 #include <gtest/gtest.h>
 
@@ -20,7 +20,7 @@ TEST(EditionD6, PromptTextsAreAnsiTexts)
   auto& App = *Application::Instance();
   QStringList Shown;
   App.SetModalHook([&](QDialog& Dialog) {
-    Shown << static_cast<QMessageBox&>(Dialog).text();
+    Shown << Dialog.findChild<QLabel*>(QStringLiteral("Content"))->text();
     Dialog.accept();
   });
   Vesparo::TCVVesparo Component;
@@ -29,7 +29,7 @@ TEST(EditionD6, PromptTextsAreAnsiTexts)
   App.SetModalHook({});
   AnsiCodePage::SetACP(0);
 
-  EXPECT_EQ(Shown, QStringList{QStringLiteral("Größe ?")});
+  EXPECT_EQ(Shown, QStringList{QStringLiteral("Details:\nGröße ?")});
   EXPECT_TRUE(TestSupport::ReadAll(Vesparoutil::FullHmldFilePath())
                 .contains("Excep_ClassName :Vesparo::TCVVesparo;\r\n"
                           "Excep_ApplicationName :test_package_edition_d6;\r\n"));

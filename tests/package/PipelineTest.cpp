@@ -118,8 +118,8 @@ TEST_F(Pipeline, WritesTheExceptionSectionByteForByte)
 
   EXPECT_TRUE(Vesparo::bShallOpen);
   EXPECT_EQ(Component.Passes, 1);
-  // The prompt receives the exception's message.
-  EXPECT_EQ(Shown.Texts, QStringList{QStringLiteral("some text")});
+  // The prompt shows the exception's message.
+  EXPECT_EQ(Shown.Texts, QStringList{QStringLiteral("Details:\nsome text")});
   EXPECT_EQ(Shown.Captions, QStringList{QStringLiteral("Error message")});
 }
 
@@ -202,7 +202,7 @@ TEST_F(Pipeline, AnUnwritableDataFolderIsShownAndTheApplicationGoesOn)
   Env.Set("XDG_DATA_HOME", Env.DataHome());
   Button.Click();
   EXPECT_EQ(Shown.Texts.size(), 2);
-  EXPECT_EQ(Shown.Texts[1], QStringLiteral("cannot be reported"));
+  EXPECT_EQ(Shown.Texts[1], QStringLiteral("Details:\ncannot be reported"));
   EXPECT_TRUE(Vesparo::bShallOpen);
   // The real environment step writes its block first, the exception section
   // follows the process table.
@@ -270,7 +270,7 @@ TEST_F(Pipeline, APictureThatCannotBeSavedIsShownAfterTheReportWasHandedOn)
 
   // The prompt closed, then the failure was shown once: no second report.
   ASSERT_EQ(Shown.Texts.size(), 2) << Shown.Texts.join(QLatin1Char('|')).toStdString();
-  EXPECT_EQ(Shown.Texts[0], QStringLiteral("no picture"));
+  EXPECT_EQ(Shown.Texts[0], QStringLiteral("Details:\nno picture"));
   EXPECT_TRUE(Shown.Texts[1].startsWith(QStringLiteral("I/O error"))) << Shown.Texts[1].toStdString();
   EXPECT_EQ(Component.Passes, 1);
   // The report was completed and packed all the same.

@@ -111,10 +111,29 @@ TEST(Demo, SecondExceptionReplacesTheFirstReport)
   EXPECT_EQ(Entries[1].toObject()[QStringLiteral("data")].toString().toLatin1(), Report);
 }
 
+TEST(Demo, CommentIsTypedIntoThePrompt)
+{
+  TestSupport::TTempEnvironment Env;
+  const TDemoResult Run = RunDemo(Env, {"--raise", "typed", "--unattended", "--comment", "it broke"},
+                                  QStringLiteral("offscreen"));
+  ASSERT_TRUE(Run.Finished);
+  EXPECT_EQ(Run.ExitCode, 0) << Run.Errors.toStdString();
+  const QByteArray Report = ReadAll(ReportOf(Env));
+  const QStringList Pictures = QDir(Env.DataFolder()).entryList({QStringLiteral("*.bmp")}, QDir::Files);
+  ASSERT_EQ(Pictures.size(), 1);
+  const QByteArray Stamp = QFileInfo(Pictures[0]).completeBaseName().toUtf8();
+  const QByteArray Folder = Env.DataFolder().toUtf8();
+  EXPECT_TRUE(Report.endsWith("\r\nComments by the User :it broke\r\n\r\nImage path : " + Folder + "/" + Stamp +
+                              ".bmp\r\n\r\nZip file path : " + Folder + "/bugReport" + Stamp + ".zip\r\n"))
+    << Report.right(300).toStdString();
+}
+
 TEST(Demo, WrongCommandLineIsRefused)
 {
   TestSupport::TTempEnvironment Env;
-  const TDemoResult Run = RunDemo(Env, {"--raise"}, QStringLiteral("offscreen"));
-  EXPECT_EQ(Run.ExitCode, 2);
-  EXPECT_TRUE(Run.Errors.contains("usage: vesparo-demo"));
+  for (const QStringList& Arguments : {QStringList{"--raise"}, QStringList{"--unattended", "--comment"}}) {
+    const TDemoResult Run = RunDemo(Env, Arguments, QStringLiteral("offscreen"));
+    EXPECT_EQ(Run.ExitCode, 2);
+    EXPECT_TRUE(Run.Errors.contains("usage: vesparo-demo"));
+  }
 }

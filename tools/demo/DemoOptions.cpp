@@ -39,6 +39,12 @@ TDemoOptions ParseDemoOptions(const QStringList& Arguments)
         Options.MailSubject = Text;
       else
         Options.MailMessage = Text;
+    } else if (Argument == QLatin1String("--comment")) {
+      if (I + 1 >= Arguments.size()) {
+        Options.Error = QStringLiteral("--comment needs a text");
+        return Options;
+      }
+      Options.Comment = Arguments[++I];
     } else {
       Options.Error = QStringLiteral("unknown argument: %1").arg(Argument);
       return Options;

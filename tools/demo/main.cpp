@@ -8,6 +8,8 @@
 
 #include <QDialog>
 #include <QFileInfo>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -17,21 +19,17 @@
 namespace {
 const QString DefaultRequestedMessage = QStringLiteral("Requested exception");
 
-// Presses OK (or the default button) of whatever the reporting shows, once
-// the box has been drawn, as a user would: pressing OK photographs it.
-void AnswerWithOk(QDialog& Dialog)
+// Types the comment at the end of the prompt's comment field, as keys would.
+void TypeComment(QDialog& Dialog, const QString& Comment)
 {
-  constexpr int DrawnAfterMs = 150;
-  if (auto* Box = qobject_cast<QMessageBox*>(&Dialog)) {
-    QAbstractButton* Ok = Box->button(QMessageBox::Ok);
-    if (!Ok)
-      Ok = Box->defaultButton();
-    if (Ok) {
-      QTimer::singleShot(DrawnAfterMs, Ok, &QAbstractButton::click);
-      return;
-    }
-  }
-  QTimer::singleShot(DrawnAfterMs, &Dialog, &QDialog::accept);
+  auto* Field = Dialog.findChild<QLineEdit*>();
+  if (!Field || Comment.isEmpty())
+    return;
+  Field->setFocus();
+  QKeyEvent End(QEvent::KeyPress, Qt::Key_End, Qt::NoModifier);
+  QCoreApplication::sendEvent(Field, &End);
+  QKeyEvent Typed(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, Comment);
+  QCoreApplication::sendEvent(Field, &Typed);
 }
 
 // The component's mail settings from the command line, over the stored ones.
@@ -48,6 +46,57 @@ void ApplyMailOptions(const TDemoOptions& Options, Vesparo::TCVVesparo& Componen
   if (Options.MailAttach)
     Component.setMailsendAttachment(true);
 }
+// Presses OK (or the default button) of a box or prompt as a user would, so
+// that its click handler runs: pressing OK photographs the prompt.
+void PressOk(QDialog& Dialog)
+{
+  QAbstractButton* Ok = nullptr;
+  if (auto* Box = qobject_cast<QMessageBox*>(&Dialog))
+    Ok = Box->button(QMessageBox::Ok) ? Box->button(QMessageBox::Ok) : Box->defaultButton();
+  for (QPushButton* Button : Dialog.findChildren<QPushButton*>())
+    if (!Ok && Button->isDefault())
+      Ok = Button;
+  if (Ok)
+    Ok->click();
+  else
+    Dialog.accept();
+}
+
+// Answers a dialog once it has been painted on screen.
+class TUnattendedAnswer : public QObject {
+public:
+  TUnattendedAnswer(QDialog& Dialog, QString Comment) : QObject(&Dialog), FDialog(Dialog), FComment(std::move(Comment))
+  {
+    Dialog.installEventFilter(this);
+    // It may have been painted before it reached us: one more paint tells.
+    Dialog.update();
+    // Should no paint ever come, the dialog is answered all the same.
+    constexpr int PaintAwaitedMs = 3000;
+    QTimer::singleShot(PaintAwaitedMs, this, &TUnattendedAnswer::Answer);
+  }
+
+protected:
+  bool eventFilter(QObject* Watched, QEvent* Event) override
+  {
+    if (Watched == &FDialog && Event->type() == QEvent::Paint)
+      QTimer::singleShot(0, this, &TUnattendedAnswer::Answer);
+    return false;
+  }
+
+private:
+  void Answer()
+  {
+    if (FAnswered)
+      return;
+    FAnswered = true;
+    FDialog.removeEventFilter(this);
+    TypeComment(FDialog, FComment);
+    PressOk(FDialog);
+  }
+  QDialog& FDialog;
+  QString FComment;
+  bool FAnswered = false;
+};
 }  // namespace
 
 int main(int argc, char** argv)
@@ -69,7 +118,9 @@ int main(int argc, char** argv)
   ApplyMailOptions(Options, *Form.Component());
 
   if (Options.Unattended)
-    App.SetModalHook(AnswerWithOk);
+    App.SetModalHook([Comment = Options.Comment.value_or(QString())](QDialog& Dialog) {
+      new TUnattendedAnswer(Dialog, Comment);
+    });
 
   const int Requested = Options.RequestedRaises();
   int Handled = 0;
