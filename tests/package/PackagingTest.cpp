@@ -10,6 +10,7 @@
 #include "package/halvernSynTaskDialog.h"
 #include "platform/AnsiCodePage.h"
 #include "platform/Screen.h"
+#include "tests/support/ExpectedReport.h"
 #include "tests/support/ShownBoxes.h"
 #include "tests/support/TempEnvironment.h"
 #include "tests/support/ZipCheck.h"
@@ -87,12 +88,7 @@ protected:
   void SetUp() override
   {
     AnsiCodePage::SetACP(1252);
-    FormatSettings::TFormatSettings Settings = FormatSettings::Current();
-    Settings.ShortDateFormat = QStringLiteral("dd/mm/yyyy");
-    Settings.LongTimeFormat = QStringLiteral("hh:nn:ss");
-    Settings.DateSeparator = QLatin1Char('/');
-    Settings.TimeSeparator = QLatin1Char(':');
-    FormatSettings::SetCurrent(Settings);
+    TestSupport::UseReportFormats();
     sJpegFileName.clear();
     sZipFileName.clear();
     sZipFileNameForMailing.clear();

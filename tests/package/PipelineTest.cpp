@@ -29,12 +29,7 @@ protected:
   void SetUp() override
   {
     AnsiCodePage::SetACP(1252);
-    FormatSettings::TFormatSettings Settings = FormatSettings::Current();
-    Settings.ShortDateFormat = QStringLiteral("dd/mm/yyyy");
-    Settings.LongTimeFormat = QStringLiteral("hh:nn:ss");
-    Settings.DateSeparator = QLatin1Char('/');
-    Settings.TimeSeparator = QLatin1Char(':');
-    FormatSettings::SetCurrent(Settings);
+    TestSupport::UseReportFormats();
     Vesparo::bShallOpen = false;
     Component.SetMLDActive(true);
     Component.LoadedNow();

@@ -6,6 +6,7 @@
 #include "hostfw/Exceptions.h"
 #include "hostfw/FormatSettings.h"
 #include "platform/StackTrace.h"
+#include "tests/support/ExpectedReport.h"
 #include "tests/support/TempEnvironment.h"
 
 #include <QDateTime>
@@ -35,12 +36,7 @@ class StackSection : public ::testing::Test {
 protected:
   void SetUp() override
   {
-    FormatSettings::TFormatSettings Settings = FormatSettings::Current();
-    Settings.ShortDateFormat = QStringLiteral("dd/mm/yyyy");
-    Settings.LongTimeFormat = QStringLiteral("hh:nn:ss");
-    Settings.DateSeparator = QLatin1Char('/');
-    Settings.TimeSeparator = QLatin1Char(':');
-    FormatSettings::SetCurrent(Settings);
+    TestSupport::UseReportFormats();
     TestSupport::WriteAll(Report(), "before\r\n");
   }
   void TearDown() override { FormatSettings::Reset(); }

@@ -1,10 +1,24 @@
 #pragma once
 // The exception section a report must hold, and where to find it in a file.
 
+#include "hostfw/FormatSettings.h"
+
 #include <QByteArray>
 #include <QDate>
 
 namespace TestSupport {
+
+// The process-wide formats the expected texts are written in: dd/mm/yyyy
+// dates and hh:nn:ss times, as a screenshot has not yet changed them.
+inline void UseReportFormats()
+{
+  FormatSettings::TFormatSettings Settings = FormatSettings::Current();
+  Settings.ShortDateFormat = QStringLiteral("dd/mm/yyyy");
+  Settings.LongTimeFormat = QStringLiteral("hh:nn:ss");
+  Settings.DateSeparator = QLatin1Char('/');
+  Settings.TimeSeparator = QLatin1Char(':');
+  FormatSettings::SetCurrent(Settings);
+}
 
 inline QByteArray ExpectedExceptionSection(const QByteArray& Sender, const QByteArray& ApplicationName,
                                            const QByteArray& Message, const QByteArray& ClassName, const QDate& Date)
