@@ -253,13 +253,7 @@ TEST_F(Pipeline, OkPhotographsThePromptThenTheReportIsPackedAndCopied)
 
 TEST_F(Pipeline, APictureThatCannotBeSavedIsShownAfterTheReportWasHandedOn)
 {
-  // Folders stand where the pictures of the next seconds would go.
-  FormatSettings::SetDateSeparator(QLatin1Char('_'));
-  FormatSettings::SetTimeSeparator(QLatin1Char('_'));
-  const QDateTime Now = QDateTime::currentDateTime();
-  for (int I = 0; I < 4; ++I)
-    QDir().mkpath(Env.DataFolder() + QLatin1Char('/') + FormatSettings::DateLongTimeToStr(Now.addSecs(I)) +
-                  QStringLiteral(".bmp"));
+  TestSupport::BlockTheNextPictures(Env.DataFolder());
   TRaisingButton Button([] { throw std::runtime_error("no picture"); });
   Button.Click();
 

@@ -1,3 +1,4 @@
+#include "tests/support/ExpectedReport.h"
 #include "tests/package/TaskDialogTestSupport.h"
 
 #include "package/Vesparo.h"
@@ -199,14 +200,7 @@ TEST_F(Prompt, EachClickOnTheTextsOpensAViewerThatStaysUsableAndOutlivesThePromp
 
 TEST_F(Prompt, APictureThatCannotBeSavedStillLetsTheMailGoThenIsRaised)
 {
-  // The data folder cannot take the picture: a folder stands where the
-  // picture of each of the next seconds would go.
-  FormatSettings::SetDateSeparator(QLatin1Char('_'));
-  FormatSettings::SetTimeSeparator(QLatin1Char('_'));
-  const QDateTime Now = QDateTime::currentDateTime();
-  for (int I = 0; I < 4; ++I)
-    QDir().mkpath(Env.DataFolder() + QLatin1Char('/') + FormatSettings::DateLongTimeToStr(Now.addSecs(I)) +
-                  QStringLiteral(".bmp"));
+  TestSupport::BlockTheNextPictures(Env.DataFolder());
   Component.setMailsendreport(true);
   int Shown = 0;
   TOnScreen Hook([&Shown](QDialog& Dialog) {
