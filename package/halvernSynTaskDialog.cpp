@@ -31,6 +31,7 @@
 
 #include <climits>
 #include <memory>
+#include <map>
 #include <optional>
 
 namespace halvernSynTaskDialog {
@@ -42,6 +43,8 @@ namespace {
 std::optional<QFont> GDefaultFont;
 std::optional<QPixmap> GBitmapOK;
 std::optional<QPixmap> GBitmapArrow;
+// System icons by id, loaded once as the system shares them between windows.
+std::map<int, QPixmap> GSystemIcons;
 bool GPostRoutineAdded = false;
 
 void ReleaseUnitGraphics()
@@ -49,6 +52,7 @@ void ReleaseUnitGraphics()
   GDefaultFont.reset();
   GBitmapOK.reset();
   GBitmapArrow.reset();
+  GSystemIcons.clear();
   GPostRoutineAdded = false;
 }
 
@@ -276,7 +280,7 @@ int TaskDialogFooterIconEmulated(TTaskDialogFooterIcon Icon)
   return Values[Icon];
 }
 
-QPixmap LoadSystemIcon(int Id)
+QPixmap DrawSystemIcon(int Id)
 {
   QStyle::StandardPixmap Which;
   switch (Id) {
@@ -293,6 +297,19 @@ QPixmap LoadSystemIcon(int Id)
   QPainter Painter(&Icon);
   const QPixmap Drawn = QApplication::style()->standardIcon(Which).pixmap(SystemIconSize, SystemIconSize);
   Painter.drawPixmap((SystemIconSize - Drawn.width()) / 2, (SystemIconSize - Drawn.height()) / 2, Drawn);
+  return Icon;
+}
+
+QPixmap LoadSystemIcon(int Id)
+{
+  const auto Found = GSystemIcons.find(Id);
+  if (Found != GSystemIcons.end())
+    return Found->second;
+  const QPixmap Icon = DrawSystemIcon(Id);
+  if (!Icon.isNull()) {
+    ReleaseWithTheApplication();
+    GSystemIcons.emplace(Id, Icon);
+  }
   return Icon;
 }
 
