@@ -21,8 +21,7 @@ namespace {
 // Width and height of a PNG file from its header, read by Python.
 QList<int> PythonPngSize(const QString& FileName)
 {
-  QProcess Python;
-  Python.start(QStringLiteral("python3"), {QStringLiteral("-c"), QStringLiteral(R"PY(
+  return TestSupport::PythonNumbers(QStringLiteral(R"PY(
 import struct, sys, zlib
 b = open(sys.argv[1], 'rb').read()
 if b[:8] == b'\x89PNG\r\n\x1a\n' and b[12:16] == b'IHDR':
@@ -37,13 +36,7 @@ if b[:8] == b'\x89PNG\r\n\x1a\n' and b[12:16] == b'IHDR':
     zlib.decompress(data)
     print(width, height)
 )PY"),
-                                            FileName});
-  Python.waitForFinished(60000);
-  QList<int> Result;
-  for (const QByteArray& Part : Python.readAllStandardOutput().trimmed().split(' '))
-    if (!Part.isEmpty())
-      Result << Part.toInt();
-  return Result;
+                                    FileName);
 }
 
 class PromptOnScreen : public TWithReport {};

@@ -77,24 +77,29 @@ inline QJsonObject PythonZipInfo(const QString& Archive)
 
 // Width, height and bits per pixel of a BMP file, read from its headers by
 // Python; empty when it is no bitmap.
-inline QList<int> PythonBitmapSize(const QString& FileName)
+// The whole numbers a Python script prints on one line for FileName.
+inline QList<int> PythonNumbers(const QString& Script, const QString& FileName)
 {
   QProcess Python;
-  Python.start(QStringLiteral("python3"),
-               {QStringLiteral("-c"), QStringLiteral(R"PY(
-import struct, sys
-b = open(sys.argv[1], 'rb').read()
-if b[:2] == b'BM' and struct.unpack('<I', b[2:6])[0] == len(b):
-    size, width, height, planes, bits = struct.unpack('<IiiHH', b[14:30])
-    print(width, abs(height), bits)
-)PY"),
-                FileName});
+  Python.start(QStringLiteral("python3"), {QStringLiteral("-c"), Script, FileName});
   Python.waitForFinished(60000);
   QList<int> Result;
   for (const QByteArray& Part : Python.readAllStandardOutput().trimmed().split(' '))
     if (!Part.isEmpty())
       Result << Part.toInt();
   return Result;
+}
+
+inline QList<int> PythonBitmapSize(const QString& FileName)
+{
+  return PythonNumbers(QStringLiteral(R"PY(
+import struct, sys
+b = open(sys.argv[1], 'rb').read()
+if b[:2] == b'BM' and struct.unpack('<I', b[2:6])[0] == len(b):
+    size, width, height, planes, bits = struct.unpack('<IiiHH', b[14:30])
+    print(width, abs(height), bits)
+)PY"),
+                       FileName);
 }
 
 }  // namespace TestSupport
