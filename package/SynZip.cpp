@@ -473,11 +473,8 @@ void TZipWrite::AddDeflated(const QString& aFileName, bool RemovePath, int Compr
   ++FCount;
 }
 
-void TZipWrite::AddDeflated(const QString& aZipName, const void* Buf, qint64 Size, int CompressLevel,
-                            std::uint32_t FileAge)
+TFileInfo& TZipWrite::NextMemoryEntry(const QString& aZipName, const void* Buf, qint64 Size, std::uint32_t FileAge)
 {
-  if (FHandle < 0)
-    return;
   if (Size < 0 || (Size > 0 && !Buf))
     AssertionFailed(__LINE__);
   if (Size > MaxZipValue)
@@ -486,8 +483,17 @@ void TZipWrite::AddDeflated(const QString& aZipName, const void* Buf, qint64 Siz
   TFileInfo& Info = E.fhr.fileInfo;
   Info.zcrc32 = Crc32(0, Buf, std::size_t(Size));
   Info.zfullSize = std::uint32_t(Size);
-  Info.zzipMethod = 8;
   Info.zlastMod = FileAge;
+  return Info;
+}
+
+void TZipWrite::AddDeflated(const QString& aZipName, const void* Buf, qint64 Size, int CompressLevel,
+                            std::uint32_t FileAge)
+{
+  if (FHandle < 0)
+    return;
+  TFileInfo& Info = NextMemoryEntry(aZipName, Buf, Size, FileAge);
+  Info.zzipMethod = 8;
 
   z_stream Strm{};
   CheckZ(deflateInit2_(&Strm, CompressLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, ZLIB_VERSION,
@@ -515,16 +521,8 @@ void TZipWrite::AddStored(const QString& aZipName, const void* Buf, qint64 Size,
 {
   if (FHandle < 0)
     return;
-  if (Size < 0 || (Size > 0 && !Buf))
-    AssertionFailed(__LINE__);
-  if (Size > MaxZipValue)
-    throw TooBig(aZipName);
-  TZipWriteEntry& E = NextEntry(aZipName);
-  TFileInfo& Info = E.fhr.fileInfo;
-  Info.zcrc32 = Crc32(0, Buf, std::size_t(Size));
-  Info.zfullSize = std::uint32_t(Size);
+  TFileInfo& Info = NextMemoryEntry(aZipName, Buf, Size, FileAge);
   Info.zzipSize = std::uint32_t(Size);
-  Info.zlastMod = FileAge;
   static const char Empty = 0;
   InternalAdd(aZipName, Buf ? Buf : &Empty, Size);
 }

@@ -200,6 +200,8 @@ private:
   // Makes sure a record exists at index Count for the entry being added,
   // fresh and zeroed; refuses an entry the end record could not count.
   TZipWriteEntry& NextEntry(const QString& aZipName);
+  // The next entry for Size bytes at Buf, with their CRC, size and time.
+  TFileInfo& NextMemoryEntry(const QString& aZipName, const void* Buf, qint64 Size, std::uint32_t FileAge);
   void WriteAll(const void* Data, qint64 Size);
   qint64 Position() const;
   void SetPosition(qint64 Pos);
