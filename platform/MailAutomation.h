@@ -15,6 +15,8 @@
 // As automation calls do, every call answers with a status code; the text of
 // the last failure of the calling thread is ErrorDescription().
 
+#include "platform/ComStatus.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -25,16 +27,16 @@
 
 namespace MailAutomation {
 
-using HRESULT = std::int32_t;
-inline constexpr HRESULT S_OK = 0;
-inline constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005);
-inline constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057);
+using ComStatus::E_FAIL;
+using ComStatus::E_INVALIDARG;
+using ComStatus::Failed;
+using ComStatus::HRESULT;
+using ComStatus::S_FALSE;
+using ComStatus::S_OK;
 inline constexpr HRESULT STG_E_FILENOTFOUND = static_cast<HRESULT>(0x80030002);
 inline constexpr HRESULT MK_E_UNAVAILABLE = static_cast<HRESULT>(0x800401E3);
 inline constexpr HRESULT CO_E_CLASSSTRING = static_cast<HRESULT>(0x800401F3);
 inline constexpr HRESULT CO_E_APPNOTFOUND = static_cast<HRESULT>(0x800401F5);
-
-inline bool Failed(HRESULT Result) { return Result < 0; }
 
 // The identifier under which the mail program's application object is found.
 inline constexpr QLatin1String MailApplicationProgId("Outlook.Application");

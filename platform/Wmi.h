@@ -11,6 +11,8 @@
 // Win32_OperatingSystem (kernel, locale, root device) and Win32_Process (the
 // processes of /proc).
 
+#include "platform/ComStatus.h"
+
 #include <QString>
 #include <QVariant>
 #include <QVariantList>
@@ -24,10 +26,12 @@
 
 namespace Wmi {
 
-using HRESULT = std::int32_t;
-inline constexpr HRESULT S_OK = 0;
-inline constexpr HRESULT S_FALSE = 1;
-inline constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057);
+using ComStatus::E_FAIL;
+using ComStatus::E_INVALIDARG;
+using ComStatus::Failed;
+using ComStatus::HRESULT;
+using ComStatus::S_FALSE;
+using ComStatus::S_OK;
 inline constexpr HRESULT E_NOINTERFACE = static_cast<HRESULT>(0x80004002);
 inline constexpr HRESULT DISP_E_MEMBERNOTFOUND = static_cast<HRESULT>(0x80020003);
 inline constexpr HRESULT DISP_E_UNKNOWNNAME = static_cast<HRESULT>(0x80020006);
@@ -39,8 +43,6 @@ inline constexpr HRESULT WBEM_E_INVALID_CLASS = static_cast<HRESULT>(0x80041010)
 inline constexpr HRESULT WBEM_E_TRANSPORT_FAILURE = static_cast<HRESULT>(0x80041015);
 inline constexpr HRESULT WBEM_E_INVALID_QUERY = static_cast<HRESULT>(0x80041017);
 inline constexpr HRESULT WBEM_E_INVALID_QUERY_TYPE = static_cast<HRESULT>(0x80041018);
-
-inline bool Failed(HRESULT Result) { return Result < 0; }
 
 class IUnknown : public std::enable_shared_from_this<IUnknown> {
 public:
