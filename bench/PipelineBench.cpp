@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <optional>
 #include <stdexcept>
+#include <string>
 
 namespace {
 
@@ -65,9 +66,13 @@ void BM_ExceptionToPrompt(benchmark::State& State)
   });
   TClock::time_point Thrown;
   QPushButton Raiser;
-  QObject::connect(&Raiser, &QPushButton::clicked, &Raiser, [&Thrown] {
+  // Each exception has a message of its own, as in real use: nothing that
+  // depends on the message may be kept from one prompt to the next.
+  int Raised = 0;
+  QObject::connect(&Raiser, &QPushButton::clicked, &Raiser, [&Thrown, &Raised] {
+    const std::string Message = "timed exception " + std::to_string(++Raised);
     Thrown = TClock::now();
-    throw std::runtime_error("timed exception");
+    throw std::runtime_error(Message);
   });
   for (auto _ : State) {
     Watch.Shown.reset();

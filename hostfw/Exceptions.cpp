@@ -57,14 +57,11 @@ QString ClassNameOf(const std::exception_ptr& E)
 {
   if (!E)
     return {};
-  try {
-    std::rethrow_exception(E);
-  } catch (...) {
-    // The type of the thrown object itself, whatever it is: a class derived
-    // from std::exception, an int, a pointer.
-    const std::type_info* Type = abi::__cxa_current_exception_type();
-    return Type ? Demangle(Type->name()) : QString();
-  }
+  // The type of the thrown object itself, whatever it is: a class derived
+  // from std::exception, an int, a pointer. The runtime knows it without
+  // throwing the exception again.
+  const std::type_info* Type = E.__cxa_exception_type();
+  return Type ? Demangle(Type->name()) : QString();
 }
 
 QString MessageOf(const std::exception_ptr& E)

@@ -181,7 +181,7 @@ QString TTextFile::ReadLn()
     if (I < Size && (Data[I] == '\n' || I + 1 < Size || FAtEnd)) {
       // A line end we can judge: LF, CR with the byte after it known, or a
       // CR at the very end of the file.
-      const QByteArray Line = FReadBuffer.mid(FReadPos, I - FReadPos);
+      const QByteArrayView Line(Data + FReadPos, I - FReadPos);
       qsizetype Next = I + 1;
       if (Data[I] == '\r' && Next < Size && Data[Next] == '\n')
         ++Next;
@@ -190,8 +190,8 @@ QString TTextFile::ReadLn()
     }
     if (FAtEnd) {
       // The last line has no line end.
-      const QByteArray Line = FReadBuffer.mid(FReadPos);
-      FReadPos = FReadBuffer.size();
+      const QByteArrayView Line(Data + FReadPos, Size - FReadPos);
+      FReadPos = Size;
       return AnsiCodePage::FromAnsi(Line);
     }
     // Need more: keep what was already searched (Fill moves the buffer).

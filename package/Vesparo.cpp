@@ -176,8 +176,10 @@ void TCVVesparo::ReadApplicationinfoFromFile(const QString& FileName, QString& T
     TextFile::TTextFile File(FileName);
     File.Reset();
     QString Result;
-    while (!File.Eof())
-      Result += CrLf + File.ReadLn();
+    while (!File.Eof()) {
+      Result += CrLf;
+      Result += File.ReadLn();
+    }
     File.Close();
     Text = Result;
   } catch (...) {

@@ -29,10 +29,14 @@
 #include <QStyle>
 #include <QWindow>
 
+#include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <memory>
 #include <map>
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace halvernSynTaskDialog {
 
@@ -45,7 +49,61 @@ std::optional<QPixmap> GBitmapOK;
 std::optional<QPixmap> GBitmapArrow;
 // System icons by id, loaded once as the system shares them between windows.
 std::map<int, QPixmap> GSystemIcons;
+// Half-size footer icons by id and the colour they were drawn on.
+std::map<std::pair<int, QRgb>, QPixmap> GHalfIcons;
 bool GPostRoutineAdded = false;
+
+// Text measures by font, wrap width and text. Each dialog measures its fixed
+// captions again (the prompt's instruction, button captions, check box and
+// footer) and asks for its font's height; laying a text out costs far more
+// than finding it here. The entry unused for longest makes room, so that
+// texts seen once (an exception's message) do not push the fixed ones out.
+class TMeasureCache {
+public:
+  static constexpr int NoWrap = -1;
+  static constexpr int FontPixelSize = -2;
+
+  std::optional<int> Find(const QFont& Font, int Width, const QString& Text)
+  {
+    for (TEntry& Entry : FEntries)
+      if (Entry.Width == Width && Entry.Text == Text && Entry.Font == Font) {
+        Entry.LastUse = ++FClock;
+        return Entry.Value;
+      }
+    return std::nullopt;
+  }
+
+  void Add(const QFont& Font, int Width, const QString& Text, int Value)
+  {
+    // A long text is rarely measured twice; it is not worth the memory.
+    if (Text.size() > MaxTextLength)
+      return;
+    TEntry Fresh{Font, Width, Text, Value, ++FClock};
+    if (FEntries.size() < MaxEntries) {
+      FEntries.push_back(std::move(Fresh));
+      return;
+    }
+    auto Oldest = std::min_element(FEntries.begin(), FEntries.end(),
+                                   [](const TEntry& A, const TEntry& B) { return A.LastUse < B.LastUse; });
+    *Oldest = std::move(Fresh);
+  }
+
+  void Clear() { FEntries.clear(); }
+
+private:
+  static constexpr std::size_t MaxEntries = 64;
+  static constexpr qsizetype MaxTextLength = 512;
+  struct TEntry {
+    QFont Font;
+    int Width;
+    QString Text;
+    int Value;
+    std::uint64_t LastUse;
+  };
+  std::vector<TEntry> FEntries;
+  std::uint64_t FClock = 0;
+};
+TMeasureCache GMeasures;
 
 void ReleaseUnitGraphics()
 {
@@ -53,6 +111,8 @@ void ReleaseUnitGraphics()
   GBitmapOK.reset();
   GBitmapArrow.reset();
   GSystemIcons.clear();
+  GHalfIcons.clear();
+  GMeasures.Clear();
   GPostRoutineAdded = false;
 }
 
@@ -154,12 +214,43 @@ QImage DrawArrowGlyph()
   return Image;
 }
 
-int FontHeight(const QFont& Font) { return -QFontInfo(Font).pixelSize(); }
-
 QFont WithHeight(QFont Font, int Height)
 {
   Font.setPixelSize(-Height);
   return Font;
+}
+
+int FontHeight(const QFont& Font)
+{
+  if (const std::optional<int> Known = GMeasures.Find(Font, TMeasureCache::FontPixelSize, QString()))
+    return *Known;
+  const int Height = -QFontInfo(Font).pixelSize();
+  ReleaseWithTheApplication();
+  GMeasures.Add(Font, TMeasureCache::FontPixelSize, QString(), Height);
+  return Height;
+}
+
+// The width of Text on one line in Font, as a canvas measures it.
+int TextWidthIn(const QFont& Font, const QString& Text)
+{
+  if (const std::optional<int> Known = GMeasures.Find(Font, TMeasureCache::NoWrap, Text))
+    return *Known;
+  const int Width = QFontMetrics(Font).horizontalAdvance(Text);
+  ReleaseWithTheApplication();
+  GMeasures.Add(Font, TMeasureCache::NoWrap, Text, Width);
+  return Width;
+}
+
+// The height of Text in Font, broken at words to fit Width.
+int WrappedHeightIn(const QFont& Font, int Width, const QString& Text)
+{
+  if (const std::optional<int> Known = GMeasures.Find(Font, Width, Text))
+    return *Known;
+  const int Height =
+    QFontMetrics(Font).boundingRect(QRect(0, 0, Width, INT_MAX / 2), Qt::TextWordWrap, Text).height();
+  ReleaseWithTheApplication();
+  GMeasures.Add(Font, Width, Text, Height);
+  return Height;
 }
 
 // A line list as the runtime's string lists read it: CR LF, LF or CR end a
@@ -313,6 +404,27 @@ QPixmap LoadSystemIcon(int Id)
   return Icon;
 }
 
+QPixmap LoadHalfSizeIcon(int Id, const QColor& Background)
+{
+  const std::pair<int, QRgb> Key{Id, Background.rgba()};
+  const auto Found = GHalfIcons.find(Key);
+  if (Found != GHalfIcons.end())
+    return Found->second;
+  const QPixmap Icon = LoadSystemIcon(Id);
+  if (Icon.isNull())
+    return {};
+  QPixmap Half(Icon.width() / 2, Icon.height() / 2);
+  Half.fill(Background);
+  {
+    QPainter Painter(&Half);
+    Painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    Painter.drawPixmap(Half.rect(), Icon);
+  }
+  ReleaseWithTheApplication();
+  GHalfIcons.emplace(Key, Half);
+  return Half;
+}
+
 // Text functions.
 
 QString CR(const QString& Text)
@@ -384,6 +496,10 @@ const QFont& DefaultFont()
     Font.setItalic(false);
     Font.setUnderline(false);
     Font.setStrikeOut(false);
+    // Glyph by glyph, as the system's own dialogs draw their texts: scripts
+    // that need shaping still get it, Latin text skips the shaper, by far
+    // the largest cost of building a dialog.
+    Font.setStyleStrategy(QFont::PreferNoShaping);
     GDefaultFont = Font;
     ReleaseWithTheApplication();
   }
@@ -553,14 +669,14 @@ int TTaskDialog::ExecuteEmulated(TCommonButtons aCommonButtons, int aButtonDef, 
 {
   auto* App = Application::Instance();
   // Freed on every way out, with all its controls.
-  auto Form = std::make_unique<TEmulatedForm>(App ? App->Handle() : nullptr);
+  auto Form = std::make_unique<TEmulatedForm>(App ? App->Handle() : nullptr,
+                                              Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
   Form->setObjectName(QStringLiteral("TaskDialogForm"));
-  Form->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
   if (!aClassicStyle)
     Form->setFont(DefaultFont());
   const int FH = FontHeight(Form->font());
-  const QFontMetrics Canvas(Form->font());
-  auto TextWidth = [&Canvas](const QString& Text) { return Canvas.horizontalAdvance(Text); };
+  const QFont Canvas = Form->font();
+  auto TextWidth = [&Canvas](const QString& Text) { return TextWidthIn(Canvas, Text); };
 
   int W = aWidth;
   if (W == 0) {
@@ -624,10 +740,7 @@ int TTaskDialog::ExecuteEmulated(TCommonButtons aCommonButtons, int aButtonDef, 
     Label->setText(Caption);
     const int Width = W - X - 8;
     // An empty label keeps the height of one line.
-    const int Height = QFontMetrics(Label->font())
-                         .boundingRect(QRect(0, 0, Width, INT_MAX / 2), Qt::TextWordWrap,
-                                       Caption.isEmpty() ? QStringLiteral(" ") : Caption)
-                         .height();
+    const int Height = WrappedHeightIn(Label->font(), Width, Caption.isEmpty() ? QStringLiteral(" ") : Caption);
     Label->setGeometry(X, Y, Width, Height);
     Label->setCursor(Qt::PointingHandCursor);
     Label->OnClick = [this](QObject* Sender) { Label1Click(Sender); };
@@ -787,15 +900,9 @@ int TTaskDialog::ExecuteEmulated(TCommonButtons aCommonButtons, int aButtonDef, 
       Separator->setGeometry(BX, Y, W - BX - 2, 2);
     }
     Y += 16;
-    const QPixmap FooterIcon = LoadSystemIcon(TaskDialogFooterIconEmulated(aFooterIcon));
-    if (!FooterIcon.isNull()) {
-      QPixmap Half(FooterIcon.width() / 2, FooterIcon.height() / 2);
-      Half.fill(Form->palette().color(QPalette::Window));
-      {
-        QPainter Painter(&Half);
-        Painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        Painter.drawPixmap(Half.rect(), FooterIcon);
-      }
+    const QPixmap Half =
+      LoadHalfSizeIcon(TaskDialogFooterIconEmulated(aFooterIcon), Form->palette().color(QPalette::Window));
+    if (!Half.isNull()) {
       auto* FooterImage = new QLabel(Parent);
       FooterImage->setObjectName(QStringLiteral("FooterImage"));
       FooterImage->setPixmap(Half);

@@ -18,6 +18,7 @@
 #include <initializer_list>
 #include <vector>
 
+class QColor;
 class QPixmap;
 class QWidget;
 
@@ -109,6 +110,9 @@ int TaskDialogFooterIconEmulated(TTaskDialogFooterIcon Icon);
 // The system icon of an id (32513 error, 32514 question, 32515 warning,
 // 32516 information, 32517 logo) at its own size; null for other ids.
 QPixmap LoadSystemIcon(int Id);
+// The system icon of an id at half its size on a ground of Background, as
+// the footer shows it; null where LoadSystemIcon gives none.
+QPixmap LoadHalfSizeIcon(int Id, const QColor& Background);
 // The size of a system icon, in pixels each way.
 inline constexpr int SystemIconSize = 32;
 

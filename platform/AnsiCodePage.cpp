@@ -305,7 +305,7 @@ QByteArray ToAnsi(const QString& Text, int CodePage)
 
 QByteArray ToAnsi(const QString& Text) { return ToAnsi(Text, GetACP()); }
 
-QString FromAnsi(const QByteArray& Bytes, int CodePage)
+QString FromAnsi(QByteArrayView Bytes, int CodePage)
 {
   bool Ascii = true;
   for (char B : Bytes)
@@ -319,7 +319,7 @@ QString FromAnsi(const QByteArray& Bytes, int CodePage)
   const TConverter& C = ConverterFor(CodePage);
   if (!Valid(C.Decoder))
     return QString::fromLatin1(Bytes);
-  QByteArray Copy = Bytes;  // iconv wants a non-const input pointer
+  QByteArray Copy = Bytes.toByteArray();  // iconv wants a non-const input pointer
   // 1258 may hold a letter back and give it out with its tone mark, so
   // reserve a little more than one unit per byte.
   const QByteArray Utf16 = Run(C.Decoder, Copy.data(), static_cast<size_t>(Copy.size()), 1,
@@ -331,6 +331,6 @@ QString FromAnsi(const QByteArray& Bytes, int CodePage)
   return QString(reinterpret_cast<const QChar*>(Utf16.constData()), Utf16.size() / 2);
 }
 
-QString FromAnsi(const QByteArray& Bytes) { return FromAnsi(Bytes, GetACP()); }
+QString FromAnsi(QByteArrayView Bytes) { return FromAnsi(Bytes, GetACP()); }
 
 }  // namespace AnsiCodePage

@@ -28,7 +28,7 @@ QByteArray ToAnsi(const QString& Text);
 
 // Bytes of the code page to text; a byte the code page leaves undefined
 // becomes the character of the same number, as Windows does. Never fails.
-QString FromAnsi(const QByteArray& Bytes, int CodePage);
-QString FromAnsi(const QByteArray& Bytes);
+QString FromAnsi(QByteArrayView Bytes, int CodePage);
+QString FromAnsi(QByteArrayView Bytes);
 
 }  // namespace AnsiCodePage

@@ -36,6 +36,10 @@ struct TResolved {
   QString ModuleName;
   std::uintptr_t Offset = 0;
   QList<TProcedure> Procedures;  // innermost inlined call first
+  // The lines last rendered for this frame, and the options they were
+  // rendered with: a report asks for the same options every time.
+  int LinesOptions = -1;
+  QStringList Lines;
 };
 
 const Dwfl_Callbacks Callbacks = {dwfl_linux_proc_find_elf, dwfl_standard_find_debuginfo, nullptr, nullptr};
@@ -272,6 +276,32 @@ QString Hex(std::uintptr_t Value, int Width)
   return QString::number(Value, 16).toUpper().rightJustified(Width, QLatin1Char('0'));
 }
 
+// The lines of one frame: one per procedure, the innermost inlined call first.
+QStringList FrameLines(std::uintptr_t Pc, const TResolved& Frame, bool IncludeModuleName, bool IncludeAddressOffset,
+                       bool IncludeStartProcLineOffset, bool IncludeVAddress)
+{
+  QString Prefix;
+  if (IncludeVAddress)
+    Prefix += QLatin1Char('(') + Hex(Pc, 16) + QStringLiteral(") ");
+  if (IncludeModuleName && Frame.HasModule)
+    Prefix += QLatin1Char('{') + Frame.ModuleName + QStringLiteral("} ");
+  if (IncludeAddressOffset)
+    Prefix += QLatin1Char('[') + (Frame.HasModule ? Hex(Frame.Offset, 8) : QStringLiteral("????????")) +
+              QStringLiteral("] ");
+  QStringList Lines;
+  for (const TProcedure& Procedure : Frame.Procedures) {
+    QString Line = Prefix + (Procedure.Name.isEmpty() ? QStringLiteral("??") : Procedure.Name);
+    if (Procedure.Line > 0) {
+      Line += QStringLiteral(" (Line %1, \"%2\"").arg(Procedure.Line).arg(Procedure.File);
+      if (IncludeStartProcLineOffset && Procedure.StartLine > 0)
+        Line += QStringLiteral(" + %1").arg(Procedure.Line - Procedure.StartLine);
+      Line += QLatin1Char(')');
+    }
+    Lines.append(Line);
+  }
+  return Lines;
+}
+
 }  // namespace
 
 bool JclLastExceptStackListToStrings(QStringList& Strings, bool IncludeModuleName, bool IncludeAddressOffset,
@@ -282,33 +312,22 @@ bool JclLastExceptStackListToStrings(QStringList& Strings, bool IncludeModuleNam
   if (Frames.empty())
     return false;
 
+  const int Options = int(IncludeModuleName) | int(IncludeAddressOffset) << 1 |
+                      int(IncludeStartProcLineOffset) << 2 | int(IncludeVAddress) << 3;
   const std::lock_guard<std::mutex> Guard(SessionLock);
   for (const std::uintptr_t ReturnAddress : Frames) {
     // A return address points after the call; the call itself is one back.
     const std::uintptr_t Pc = ReturnAddress - 1;
-    auto It = Resolved.constFind(Pc);
-    if (It == Resolved.constEnd())
+    auto It = Resolved.find(Pc);
+    if (It == Resolved.end())
       It = Resolved.insert(Pc, Resolve(Pc));
-    const TResolved& Frame = *It;
-
-    QString Prefix;
-    if (IncludeVAddress)
-      Prefix += QLatin1Char('(') + Hex(Pc, 16) + QStringLiteral(") ");
-    if (IncludeModuleName && Frame.HasModule)
-      Prefix += QLatin1Char('{') + Frame.ModuleName + QStringLiteral("} ");
-    if (IncludeAddressOffset)
-      Prefix += QLatin1Char('[') + (Frame.HasModule ? Hex(Frame.Offset, 8) : QStringLiteral("????????")) +
-                QStringLiteral("] ");
-    for (const TProcedure& Procedure : Frame.Procedures) {
-      QString Line = Prefix + (Procedure.Name.isEmpty() ? QStringLiteral("??") : Procedure.Name);
-      if (Procedure.Line > 0) {
-        Line += QStringLiteral(" (Line %1, \"%2\"").arg(Procedure.Line).arg(Procedure.File);
-        if (IncludeStartProcLineOffset && Procedure.StartLine > 0)
-          Line += QStringLiteral(" + %1").arg(Procedure.Line - Procedure.StartLine);
-        Line += QLatin1Char(')');
-      }
-      Strings.append(Line);
+    TResolved& Frame = *It;
+    if (Frame.LinesOptions != Options) {
+      Frame.Lines = FrameLines(Pc, Frame, IncludeModuleName, IncludeAddressOffset, IncludeStartProcLineOffset,
+                               IncludeVAddress);
+      Frame.LinesOptions = Options;
     }
+    Strings.append(Frame.Lines);
   }
   return true;
 }

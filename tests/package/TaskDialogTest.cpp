@@ -197,6 +197,19 @@ TEST(TaskDialogUnit, TablesFontGlyphsAndDefaults)
   EXPECT_TRUE(LoadBitmapResource(QStringLiteral("BTNOK")).isNull());
 }
 
+TEST(TaskDialogGraphics, HalfSizeFooterIconsAreKeptApartByTheirGround)
+{
+  // Kept icons must not hand one ground's drawing to another.
+  const QImage OnRed = LoadHalfSizeIcon(32516, Qt::red).toImage();
+  const QImage OnBlue = LoadHalfSizeIcon(32516, Qt::blue).toImage();
+  ASSERT_EQ(OnRed.size(), QSize(SystemIconSize / 2, SystemIconSize / 2));
+  ASSERT_EQ(OnBlue.size(), OnRed.size());
+  EXPECT_EQ(QColor(OnRed.pixel(0, 0)), QColor(Qt::red));
+  EXPECT_EQ(QColor(OnBlue.pixel(0, 0)), QColor(Qt::blue));
+  EXPECT_EQ(LoadHalfSizeIcon(32516, Qt::red).toImage(), OnRed);
+  EXPECT_TRUE(LoadHalfSizeIcon(1, Qt::red).isNull());
+}
+
 TEST_F(TaskDialogLayout, WidthFollowsTheTextsAndTheButtonList)
 {
   TTaskDialog Task;
