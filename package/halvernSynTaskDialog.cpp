@@ -733,8 +733,9 @@ int TTaskDialog::ExecuteEmulated(TCommonButtons aCommonButtons, int aButtonDef, 
         Blue.setColor(QPalette::WindowText, QColor(0x00, 0x00, 0xB0));
         Label->setPalette(Blue);
       }
-    } else {
-      Label->setFont(WithHeight(Label->font(), FH));
+    } else if (const QFont Normal = WithHeight(Label->font(), FH); Normal != Label->font()) {
+      // Usually the form's own font already: then the label keeps sharing it.
+      Label->setFont(Normal);
     }
     const QString Caption = Displayed(CR(Text));
     Label->setText(Caption);
