@@ -220,37 +220,36 @@ QFont WithHeight(QFont Font, int Height)
   return Font;
 }
 
+// A measure from the cache, or taken by Measure and kept.
+template <typename TMeasure>
+int Measured(const QFont& Font, int Width, const QString& Text, TMeasure Measure)
+{
+  if (const std::optional<int> Known = GMeasures.Find(Font, Width, Text))
+    return *Known;
+  const int Value = Measure();
+  ReleaseWithTheApplication();
+  GMeasures.Add(Font, Width, Text, Value);
+  return Value;
+}
+
 int FontHeight(const QFont& Font)
 {
-  if (const std::optional<int> Known = GMeasures.Find(Font, TMeasureCache::FontPixelSize, QString()))
-    return *Known;
-  const int Height = -QFontInfo(Font).pixelSize();
-  ReleaseWithTheApplication();
-  GMeasures.Add(Font, TMeasureCache::FontPixelSize, QString(), Height);
-  return Height;
+  return Measured(Font, TMeasureCache::FontPixelSize, QString(), [&Font] { return -QFontInfo(Font).pixelSize(); });
 }
 
 // The width of Text on one line in Font, as a canvas measures it.
 int TextWidthIn(const QFont& Font, const QString& Text)
 {
-  if (const std::optional<int> Known = GMeasures.Find(Font, TMeasureCache::NoWrap, Text))
-    return *Known;
-  const int Width = QFontMetrics(Font).horizontalAdvance(Text);
-  ReleaseWithTheApplication();
-  GMeasures.Add(Font, TMeasureCache::NoWrap, Text, Width);
-  return Width;
+  return Measured(Font, TMeasureCache::NoWrap, Text,
+                  [&Font, &Text] { return QFontMetrics(Font).horizontalAdvance(Text); });
 }
 
 // The height of Text in Font, broken at words to fit Width.
 int WrappedHeightIn(const QFont& Font, int Width, const QString& Text)
 {
-  if (const std::optional<int> Known = GMeasures.Find(Font, Width, Text))
-    return *Known;
-  const int Height =
-    QFontMetrics(Font).boundingRect(QRect(0, 0, Width, INT_MAX / 2), Qt::TextWordWrap, Text).height();
-  ReleaseWithTheApplication();
-  GMeasures.Add(Font, Width, Text, Height);
-  return Height;
+  return Measured(Font, Width, Text, [&Font, Width, &Text] {
+    return QFontMetrics(Font).boundingRect(QRect(0, 0, Width, INT_MAX / 2), Qt::TextWordWrap, Text).height();
+  });
 }
 
 // A line list as the runtime's string lists read it: CR LF, LF or CR end a
