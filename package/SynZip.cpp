@@ -294,32 +294,70 @@ std::unique_ptr<TZipWrite> TZipWrite::CreateFrom(const QString& aFileName)
 
 TZipWrite::~TZipWrite() { Finish(); }
 
+void TZipWrite::WriteCentralDirectory()
+{
+  TLastHeader Last;
+  Last.signature = LastHeaderSignature();
+  Last.thisFiles = std::uint16_t(FCount);
+  Last.totalFiles = std::uint16_t(FCount);
+  Last.headerOffset = std::uint32_t(Position() - FAppendOffset);
+  QByteArray Directory;
+  for (int I = 0; I < FCount; ++I) {
+    const TZipWriteEntry& E = FEntry[std::size_t(I)];
+    Last.headerSize += std::uint32_t(sizeof(TFileHeader) + E.intName.size());
+    Directory.append(reinterpret_cast<const char*>(&E.fhr), sizeof(TFileHeader));
+    Directory.append(E.intName);
+  }
+  Directory.append(reinterpret_cast<const char*>(&Last), sizeof(TLastHeader));
+  WriteAll(Directory.constData(), Directory.size());
+  // Cut what an old, longer archive left behind.
+  if (::ftruncate(FHandle, Position()) != 0)
+    RaiseWriteFailure(errno);
+}
+
 void TZipWrite::Finish() noexcept
 {
   if (FHandle < 0)
     return;
   try {
-    TLastHeader Last;
-    Last.signature = LastHeaderSignature();
-    Last.thisFiles = std::uint16_t(FCount);
-    Last.totalFiles = std::uint16_t(FCount);
-    Last.headerOffset = std::uint32_t(Position() - FAppendOffset);
-    QByteArray Directory;
-    for (int I = 0; I < FCount; ++I) {
-      const TZipWriteEntry& E = FEntry[std::size_t(I)];
-      Last.headerSize += std::uint32_t(sizeof(TFileHeader) + E.intName.size());
-      Directory.append(reinterpret_cast<const char*>(&E.fhr), sizeof(TFileHeader));
-      Directory.append(E.intName);
-    }
-    Directory.append(reinterpret_cast<const char*>(&Last), sizeof(TLastHeader));
-    WriteAll(Directory.constData(), Directory.size());
-    // Cut what an old, longer archive left behind.
-    [[maybe_unused]] const int Cut = ::ftruncate(FHandle, Position());
+    WriteCentralDirectory();
   } catch (...) {
     // A destructor cannot report; the archive stays as far as it was written.
   }
   ::close(FHandle);
   FHandle = -1;
+}
+
+void TZipWrite::Close()
+{
+  if (FHandle >= 0) {
+    try {
+      if (!FWriteFailure)
+        WriteCentralDirectory();
+    } catch (...) {
+      if (!FWriteFailure)
+        FWriteFailure = std::current_exception();
+    }
+    if (::close(std::exchange(FHandle, -1)) != 0 && !FWriteFailure) {
+      try {
+        RaiseWriteFailure(errno);
+      } catch (...) {
+      }
+    }
+  }
+  if (FWriteFailure)
+    std::rethrow_exception(FWriteFailure);
+}
+
+void TZipWrite::RaiseWriteFailure(int Error)
+{
+  try {
+    throw EInOutError::FromErrno(QStringLiteral("Write"), FFileName, Error ? Error : EIO);
+  } catch (...) {
+    if (!FWriteFailure)
+      FWriteFailure = std::current_exception();
+    throw;
+  }
 }
 
 qint64 TZipWrite::Position() const
@@ -344,7 +382,7 @@ void TZipWrite::WriteAll(const void* Data, qint64 Size)
     if (Written < 0) {
       if (errno == EINTR)
         continue;
-      throw EInOutError::FromErrno(QStringLiteral("Write"), FFileName, errno);
+      RaiseWriteFailure(errno);
     }
     P += Written;
     Size -= Written;
@@ -429,10 +467,12 @@ void TZipWrite::AddDeflated(const QString& aFileName, bool RemovePath, int Compr
 
   TZipWriteEntry& E = NextEntry(ZipName);
   const qint64 H = InternalAdd(ZipName, nullptr, 0);
+  // Whether the file failed us, rather than the archive.
+  bool ReadFailed = false;
   try {
     QFile Out;
     if (!Out.open(FHandle, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::DontCloseHandle))
-      throw EInOutError(Out.errorString(), EIO);
+      RaiseWriteFailure(EIO);
     TSynZipCompressor Compressor(&Out, CompressLevel, szcfRaw);
     std::vector<char> Buffer(CopyBufferSize);
     for (;;) {
@@ -440,6 +480,7 @@ void TZipWrite::AddDeflated(const QString& aFileName, bool RemovePath, int Compr
       if (Got < 0) {
         if (errno == EINTR)
           continue;
+        ReadFailed = true;
         RaiseFileError(QStringLiteral("Read"), aFileName);
       }
       if (Got == 0)
@@ -448,7 +489,8 @@ void TZipWrite::AddDeflated(const QString& aFileName, bool RemovePath, int Compr
     }
     Compressor.Flush();
     // The file changed its size while it was read.
-    if (Compressor.SizeIn() != Size)
+    ReadFailed = Compressor.SizeIn() != Size;
+    if (ReadFailed)
       AssertionFailed(__LINE__);
     if (Compressor.SizeOut() > MaxZipValue)
       throw TooBig(aFileName);
@@ -459,9 +501,13 @@ void TZipWrite::AddDeflated(const QString& aFileName, bool RemovePath, int Compr
     Info.zzipMethod = 8;
     Info.zlastMod = Age;
     // Complete the local header in place: no data descriptor is needed.
+    errno = 0;
     if (::pwrite(FHandle, &Info, sizeof(TFileInfo), off_t(H + 4)) != off_t(sizeof(TFileInfo)))
-      throw EInOutError::FromErrno(QStringLiteral("Write"), FFileName, errno ? errno : EIO);
+      RaiseWriteFailure(errno);
   } catch (...) {
+    // Anything else leaves the archive short of this entry.
+    if (!ReadFailed && !FWriteFailure)
+      FWriteFailure = std::current_exception();
     // The entry is not counted; the next entry or the central directory
     // takes the place of what was written for it.
     try {

@@ -16,6 +16,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <vector>
 
@@ -190,9 +191,18 @@ public:
   // the data; returns the position of the header in the file.
   qint64 InternalAdd(const QString& zipName, const void* Buf, qint64 Size);
 
+  // Writes the central directory and closes the archive, raising what went
+  // wrong: a failed write of any earlier entry included, since such an
+  // archive lacks what it was given. The destructor does the same quietly.
+  void Close();
+
   const QString& FileName() const { return FFileName; }
   int Count() const { return FCount; }
   bool HasHandle() const { return FHandle >= 0; }
+  // An add failed in the archive, not in reading its file (a file that
+  // cannot be opened or read does not count): the archive is short of
+  // what it was given.
+  bool WriteFailed() const { return static_cast<bool>(FWriteFailure); }
 
 private:
   // A writer on a handle that is already open (CreateFrom).
@@ -206,6 +216,8 @@ private:
   qint64 Position() const;
   void SetPosition(qint64 Pos);
   void CheckArchiveOffset(const QString& aZipName, qint64 Pos) const;
+  [[noreturn]] void RaiseWriteFailure(int Error);
+  void WriteCentralDirectory();
   void Finish() noexcept;
 
   std::uint32_t FAppendOffset = 0;
@@ -214,6 +226,7 @@ private:
   int FHandle = -1;
   int FCount = 0;
   std::vector<TZipWriteEntry> FEntry;
+  std::exception_ptr FWriteFailure;
 };
 
 // One entry as the reader found it. Data points into the reader's view of
