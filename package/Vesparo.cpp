@@ -201,20 +201,21 @@ void TCVVesparo::ErrorMessageBySynTask(const QString& Message, const QString& Re
 
   // The query flag always takes the emulated dialog: one OK button, which
   // photographs the prompt, the comment field, and the report handed on
-  // when it closes. A picture that could not be saved is raised only after
-  // the mail step, so that the report still goes out without it.
-  std::exception_ptr PictureFailure;
+  // when it closes. A picture, archive or copy that could not be written is
+  // raised only after the mail step, so that the report still goes out.
+  std::exception_ptr HandOnFailure;
   try {
     Task.Execute({}, 0, {tdfQuery}, tiError, tfiShield, 200, 0, nullptr, false, false);
   } catch (...) {
-    if (!Task.ClickFailure || std::current_exception() != Task.ClickFailure)
+    const std::exception_ptr Failure = std::current_exception();
+    if (Failure != Task.ClickFailure && Failure != Task.PackingFailure)
       throw;
-    PictureFailure = std::current_exception();
+    HandOnFailure = Failure;
   }
   if (Task.VerifyChecked && FMailsendreport)
     EmailDoc(Vesparoutil::sZipFileNameForMailing, Task.Query, Report);
-  if (PictureFailure)
-    std::rethrow_exception(PictureFailure);
+  if (HandOnFailure)
+    std::rethrow_exception(HandOnFailure);
 }
 
 namespace {

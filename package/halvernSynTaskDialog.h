@@ -180,8 +180,11 @@ struct TTaskDialog {
 
   // The error a button click met; Execute raises it once the report has
   // been handed on and the results are filled, and it stays here so that
-  // the caller can tell it from a failure of the hand-off.
+  // the caller can tell it from a failure of the comment block.
   std::exception_ptr ClickFailure;
+  // The error packing or copying the report met (no archive or no copy
+  // then); raised by Execute in the same way, unless a ClickFailure is.
+  std::exception_ptr PackingFailure;
 
 private:
   int ExecuteNative(TCommonButtons aCommonButtons, int aButtonDef, TTaskDialogFlags aFlags,
