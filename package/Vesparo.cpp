@@ -10,6 +10,7 @@
 #include "package/VesparoEnvironment.h"
 #include "package/Vesparoutil.h"
 #include "package/halvernSynTaskDialog.h"
+#include "platform/FileLock.h"
 #include "platform/MailAutomation.h"
 #include "platform/Shell.h"
 #include "platform/StackTrace.h"
@@ -17,12 +18,14 @@
 #include <QDate>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #include <memory>
 
 namespace Vesparo {
 
 bool bShallOpen = false;
+int ReportLockWaitMs = 10000;
 
 namespace {
 const QString ApplicationInformationTitle = QStringLiteral("The Application information");
@@ -63,6 +66,27 @@ QString SenderClassName(const QObject* Sender)
 {
   // No sender: nothing to name, the line stays empty.
   return Sender ? QString::fromLatin1(Sender->metaObject()->className()) : QString();
+}
+
+QStringList LastThrowFrames()
+{
+  QStringList Frames;
+  StackTrace::JclLastExceptStackListToStrings(Frames, false, true, true, false);
+  return Frames;
+}
+
+// The frames of E's throw, innermost first. The facility records the last
+// throw of each thread, so this is E's stack only while E is its thread's
+// last throw: it is asked for the moment E arrives.
+QStringList StackFramesOf([[maybe_unused]] const std::exception_ptr& E) { return LastThrowFrames(); }
+
+void ShowFailure(const std::exception_ptr& E)
+{
+  try {
+    if (auto* App = Application::Instance())
+      App->ShowException(E);
+  } catch (...) {
+  }
 }
 }  // namespace
 
@@ -123,18 +147,67 @@ void TCVVesparo::GlobalExceptionHandlerThis(QObject* Sender, const std::exceptio
   if (!FActivateMLD)
     return;
 
+  TArrival Arrival{SenderClassName(Sender), E, StackFramesOf(E), FormatSettings::DateToStr(QDate::currentDate())};
+  // One report at a time. An exception raised while one is under way (its
+  // prompt, packing or mail running a message loop of their own) would
+  // rewrite the report underneath it: it waits, and is reported once the
+  // current one is complete, in the order of arrival.
+  if (FReporting) {
+    FDeferred.push_back(std::move(Arrival));
+    return;
+  }
+  FReporting = true;
+  const auto Done = qScopeGuard([this] { FReporting = false; });
+  for (;;) {
+    try {
+      ReportException(Arrival);
+    } catch (...) {
+      // The caller shows a failure; with more reports waiting it is shown
+      // here, so that they still follow.
+      if (FDeferred.empty())
+        throw;
+      ShowFailure(std::current_exception());
+    }
+    if (FDeferred.empty())
+      return;
+    Arrival = std::move(FDeferred.front());
+    FDeferred.pop_front();
+  }
+}
+
+void TCVVesparo::ReportException(const TArrival& Arrival)
+{
+  const QString ExePath = Vesparoutil::ApplicationExeName();
+  const QString ReportPath = Vesparoutil::ReportFilePathFor(ExePath);
+
+  // Every instance of this program writes this file: one writer at a time,
+  // from the environment step until the report has been handed on. Where
+  // no lock can be had at all, the steps below tell what fails.
+  Vesparoutil::ForceDataFolder(Vesparoutil::DataFolderPath());
+  FileLock::TFileLock Lock;
+  if (Vesparoutil::LockReportFile(Lock, ReportPath, ReportLockWaitMs) == FileLock::TLockResult::Busy) {
+    // Another instance keeps it: rather than hang, the exception is shown
+    // as the application shows it without a handler.
+    if (!Application::Instance())
+      std::rethrow_exception(Arrival.E);
+    Application::Instance()->ShowException(Arrival.E);
+    return;
+  }
+  // The picture and archive of an earlier report are not this one's.
+  Vesparoutil::sJpegFileName.clear();
+  Vesparoutil::sZipFileName.clear();
+  Vesparoutil::sZipFileNameForMailing.clear();
+
   VersionInformation();
 
-  const QString ExePath = Vesparoutil::ApplicationExeName();
   Vesparoutil::ForceDataFolder(Vesparoutil::DataFolderPath());
-  const QString ReportPath = Vesparoutil::ReportFilePathFor(ExePath);
-  const QString Message = Exceptions::MessageOf(E);
+  const QString Message = Exceptions::MessageOf(Arrival.E);
   const HmldFormat::TExceptionSection Section{
-    SenderClassName(Sender),
+    Arrival.SenderClassName,
     Vesparoutil::ExtractFileName(ExePath),
-    FormatSettings::DateToStr(QDate::currentDate()),
+    Arrival.Date,
     Message,
-    Exceptions::ClassNameOf(E),
+    Exceptions::ClassNameOf(Arrival.E),
   };
 
   TextFile::TTextFile Report(ReportPath);
@@ -144,7 +217,7 @@ void TCVVesparo::GlobalExceptionHandlerThis(QObject* Sender, const std::exceptio
   bShallOpen = true;
 
   QString TraceText;
-  LogTheStackTraceIncaseOfError(ReportPath, TraceText);
+  AppendStackSection(ReportPath, Arrival.StackFrames, TraceText);
 
   QString ReportText;
   ReadApplicationinfoFromFile(ReportPath, ReportText);
@@ -153,14 +226,15 @@ void TCVVesparo::GlobalExceptionHandlerThis(QObject* Sender, const std::exceptio
 
 void TCVVesparo::LogTheStackTraceIncaseOfError(const QString& FileName, QString& TraceText)
 {
+  AppendStackSection(FileName, LastThrowFrames(), TraceText);
+}
+
+void TCVVesparo::AppendStackSection(const QString& FileName, const QStringList& Frames, QString& TraceText)
+{
   TraceText.clear();
   TextFile::TTextFile Report(FileName);
   Report.Append();
   WriteLines(Report, HmldFormat::StackSectionOpening(FormatSettings::DateLongTimeToStr(QDateTime::currentDateTime())));
-  // The stack recorded at the last throw of this thread: the exception
-  // being reported, unless something raised since.
-  QStringList Frames;
-  StackTrace::JclLastExceptStackListToStrings(Frames, false, true, true, false);
   for (const QString& Frame : Frames) {
     Report.WriteLn(Frame);
     TraceText += CrLf + Frame;

@@ -3,6 +3,8 @@
 // Paths use "/" and no rule adds a trailing separator, except the folder of
 // the executable, which keeps its own.
 
+#include "platform/FileLock.h"
+
 #include <QString>
 
 class QWidget;
@@ -48,6 +50,10 @@ QString ReportFilePathFor(const QString& ExePath);
 // Creates the data folder with every missing parent when it does not exist;
 // the outcome is not checked here (the first file operation in it reports).
 void ForceDataFolder(const QString& Folder);
+// The lock that every writer of a report file holds for as long as it
+// writes the report, in this process or another (a program that writes the
+// report from outside takes it the same way); waits at most TimeoutMs.
+FileLock::TLockResult LockReportFile(FileLock::TFileLock& Lock, const QString& ReportPath, int TimeoutMs);
 
 // Registry values. Kind 1 reads a string, kind 2 an integer as decimal text;
 // other kinds and keys that cannot be opened give "". Failures the registry
