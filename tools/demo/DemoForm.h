@@ -35,8 +35,12 @@ public:
   // Clicks, as a user would: queued, so that each runs in its own event.
   void ClickRaiseRequested();
   void ClickOutOfRange();
+  void ClickRaiseDuringPrompt();
 
   [[noreturn]] void RaiseRequestedException();
+  // Raises "outer exception"; once a modal dialog (its prompt) is open, a
+  // timer raises "inner exception" from inside that dialog's message loop.
+  [[noreturn]] void RaiseDuringPrompt();
 
 private:
   std::unique_ptr<Ui::DemoForm> FUi;

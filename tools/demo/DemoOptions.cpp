@@ -2,6 +2,8 @@
 
 int TDemoOptions::RequestedRaises() const
 {
+  if (RaiseDuringPrompt)
+    return 2;
   if (RaiseTwice)
     return 2;
   return RaiseMessage ? 1 : 0;
@@ -20,6 +22,8 @@ TDemoOptions ParseDemoOptions(const QStringList& Arguments)
       Options.RaiseMessage = Arguments[++I];
     } else if (Argument == QLatin1String("--raise-twice")) {
       Options.RaiseTwice = true;
+    } else if (Argument == QLatin1String("--raise-during-prompt")) {
+      Options.RaiseDuringPrompt = true;
     } else if (Argument == QLatin1String("--inactive")) {
       Options.Inactive = true;
     } else if (Argument == QLatin1String("--unattended")) {

@@ -135,7 +135,9 @@ int main(int argc, char** argv)
   });
 
   Form.show();
-  if (Requested > 0)
+  if (Options.RaiseDuringPrompt)
+    Form.ClickRaiseDuringPrompt();
+  else if (Requested > 0)
     Form.ClickRaiseRequested();
   else if (Options.Unattended)
     QTimer::singleShot(0, &App, &QCoreApplication::quit);
