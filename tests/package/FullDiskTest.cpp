@@ -8,7 +8,6 @@
 #include "hostfw/Exceptions.h"
 #include "hostfw/FormatSettings.h"
 #include "platform/AnsiCodePage.h"
-#include "platform/Screen.h"
 #include "tests/package/VesparoTestSupport.h"
 #include "tests/support/ExpectedReport.h"
 #include "tests/support/TempEnvironment.h"
@@ -16,7 +15,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QPainter>
 #include <QRandomGenerator>
 
 #include <gtest/gtest.h>
@@ -66,23 +64,6 @@ const int PrivateMountsError = [] {
 }();
 
 constexpr qint64 Page = 4096;
-
-// A 600 x 400 window of noise, so that its picture does not shrink much
-// in the archive either.
-struct TNoisyScreen : Screen::TScreenSource {
-  QImage Desktop{600, 400, QImage::Format_RGB32};
-  TNoisyScreen()
-  {
-    for (int Y = 0; Y < Desktop.height(); ++Y)
-      for (int X = 0; X < Desktop.width(); ++X)
-        Desktop.setPixel(X, Y, QRandomGenerator::global()->generate() | 0xFF000000u);
-    Screen::SetSource(this);
-  }
-  ~TNoisyScreen() override { Screen::SetSource(nullptr); }
-  std::optional<QRect> GetForegroundWindowRect() override { return Desktop.rect(); }
-  QImage GrabDesktop(const QRect& Rect) override { return Desktop.copy(Rect); }
-  std::optional<Screen::TCursorInfo> GetCursorInfo() override { return std::nullopt; }
-};
 
 class FullDisk : public ::testing::Test {
 protected:
@@ -136,15 +117,6 @@ protected:
     return QDir(Folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
   }
 
-  // The data folder on a file system of its own, with a report in it.
-  QString MountDataFolderWithReport(qint64 Bytes)
-  {
-    Mount(Env.DataHome(), Bytes);
-    QDir().mkpath(Env.DataFolder());
-    WriteAll(Vesparoutil::FullHmldFilePath(), "OSName:Test machine;\r\n");
-    return Vesparoutil::FullHmldFilePath();
-  }
-
   TestSupport::TTempEnvironment Env;
   QList<QByteArray> Mounted;
 };
@@ -157,38 +129,6 @@ QByteArray Noise(qsizetype Size)
 }
 
 }  // namespace
-
-TEST_F(FullDisk, APictureThatDoesNotFitIsRemovedAndRaised)
-{
-  TNoisyScreen Screen;
-  const QString Report = MountDataFolderWithReport(256 * 1024);
-  LeaveFree(Env.DataHome(), 64 * 1024);
-  try {
-    Vesparoutil::TakeScreenShotAndSaveInapplicationFolder();
-    ADD_FAILURE() << "no error";
-  } catch (const EInOutError& Error) {
-    EXPECT_EQ(Error.ErrorCode, ENOSPC) << Error.Message().toStdString();
-    EXPECT_TRUE(Error.Message().contains(Vesparoutil::sJpegFileName)) << Error.Message().toStdString();
-  }
-  EXPECT_EQ(FilesIn(Env.DataFolder()), QStringList{QFileInfo(Report).fileName()});
-}
-
-TEST_F(FullDisk, AnArchiveThatDoesNotFitIsRemovedAndRaised)
-{
-  const QString Report = MountDataFolderWithReport(512 * 1024);
-  const QString Picture = Env.DataFolder() + QStringLiteral("/07_12_2026 03_14_56.bmp");
-  WriteAll(Picture, Noise(100 * 1024));
-  LeaveFree(Env.DataHome(), 16 * 1024);
-  const QString Archive = Env.DataFolder() + QStringLiteral("/bugReport07_12_2026 03_14_56.zip");
-  try {
-    Vesparoutil::SynZipZipper(Archive, Picture);
-    ADD_FAILURE() << "no error";
-  } catch (const EInOutError& Error) {
-    EXPECT_EQ(Error.ErrorCode, ENOSPC) << Error.Message().toStdString();
-    EXPECT_TRUE(Error.Message().contains(Archive)) << Error.Message().toStdString();
-  }
-  EXPECT_EQ(FilesIn(Env.DataFolder()), (QStringList{QFileInfo(Picture).fileName(), QFileInfo(Report).fileName()}));
-}
 
 TEST_F(FullDisk, ACopyThatDoesNotFitIsRemovedAndRaised)
 {
@@ -212,7 +152,7 @@ protected:
     FullDisk::SetUp();
     Component.SetMLDActive(true);
     Component.LoadedNow();
-    MountDataFolderWithReport(1024 * 1024);
+    Mount(Env.DataHome(), 1024 * 1024);
     // The copies beside this program go to a file system of our own too.
     Copies = Vesparoutil::ExtractFilePath(Vesparoutil::ApplicationExeName()) + QStringLiteral("bugreport");
     Mount(Copies, 1024 * 1024);
