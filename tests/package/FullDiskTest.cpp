@@ -160,7 +160,7 @@ protected:
       Shown << TestSupport::ShownText(Dialog);
       if (Shown.size() == 1)
         LeaveFree(Env.DataHome(), Room());
-      TestSupport::PressOk(Dialog);
+      Application::PressOk(Dialog);
     });
   }
 

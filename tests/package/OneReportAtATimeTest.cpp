@@ -63,7 +63,7 @@ protected:
       // After what Inside posted, as a user's click would come later.
       QTimer::singleShot(0, &Dialog, [Target = QPointer<QDialog>(&Dialog)] {
         if (Target)
-          TestSupport::PressOk(*Target);
+          Application::PressOk(*Target);
       });
     });
   }

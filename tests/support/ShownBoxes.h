@@ -7,7 +7,6 @@
 #include <QDialog>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QStringList>
 
 namespace TestSupport {
@@ -21,20 +20,6 @@ inline QString ShownText(QDialog& Dialog)
   return Content ? Content->text() : QString();
 }
 
-// OK, or the default button, pressed as a user would.
-inline void PressOk(QDialog& Dialog)
-{
-  auto* Box = qobject_cast<QMessageBox*>(&Dialog);
-  QAbstractButton* Ok = Box ? Box->button(QMessageBox::Ok) : nullptr;
-  for (QPushButton* Button : Dialog.findChildren<QPushButton*>())
-    if (!Ok && Button->isDefault())
-      Ok = Button;
-  if (Ok)
-    Ok->click();
-  else
-    Dialog.accept();
-}
-
 struct TShownBoxes {
   QStringList Texts;
   QStringList Captions;
@@ -43,7 +28,7 @@ struct TShownBoxes {
     Application::Instance()->SetModalHook([this](QDialog& Dialog) {
       Texts << ShownText(Dialog);
       Captions << Dialog.windowTitle();
-      PressOk(Dialog);
+      Application::PressOk(Dialog);
     });
   }
   ~TShownBoxes() { Application::Instance()->SetModalHook({}); }

@@ -10,8 +10,6 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QTimer>
 
 #include <cstdio>
@@ -46,22 +44,6 @@ void ApplyMailOptions(const TDemoOptions& Options, Vesparo::TCVVesparo& Componen
   if (Options.MailAttach)
     Component.setMailsendAttachment(true);
 }
-// Presses OK (or the default button) of a box or prompt as a user would, so
-// that its click handler runs: pressing OK photographs the prompt.
-void PressOk(QDialog& Dialog)
-{
-  QAbstractButton* Ok = nullptr;
-  if (auto* Box = qobject_cast<QMessageBox*>(&Dialog))
-    Ok = Box->button(QMessageBox::Ok) ? Box->button(QMessageBox::Ok) : Box->defaultButton();
-  for (QPushButton* Button : Dialog.findChildren<QPushButton*>())
-    if (!Ok && Button->isDefault())
-      Ok = Button;
-  if (Ok)
-    Ok->click();
-  else
-    Dialog.accept();
-}
-
 // Answers a dialog once it has been painted on screen.
 class TUnattendedAnswer : public QObject {
 public:
@@ -91,7 +73,8 @@ private:
     FAnswered = true;
     FDialog.removeEventFilter(this);
     TypeComment(FDialog, FComment);
-    PressOk(FDialog);
+    // Pressing OK photographs the prompt.
+    Application::PressOk(FDialog);
   }
   QDialog& FDialog;
   QString FComment;
