@@ -178,12 +178,14 @@ struct TTaskDialog {
   // report, kept in FrmErroReader, usable while the dialog is up.
   void Label1Click(QObject* Sender);
 
-  // The error a button click met; Execute raises it once the report has
-  // been handed on and the results are filled, and it stays here so that
-  // the caller can tell it from a failure of the comment block.
+  // The error a button click of the last Execute met; Execute raises it once
+  // the report has been handed on and the results are filled, and it stays
+  // here until the next Execute so that the caller can tell it from a
+  // failure of the comment block.
   std::exception_ptr ClickFailure;
-  // The error packing or copying the report met (no archive or no copy
-  // then); raised by Execute in the same way, unless a ClickFailure is.
+  // The error packing or copying the report met in the last Execute (no
+  // archive or no copy then); raised in the same way, unless a
+  // ClickFailure is.
   std::exception_ptr PackingFailure;
 
 private:
