@@ -15,6 +15,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QPointer>
 #include <QRegularExpression>
@@ -98,6 +99,23 @@ protected:
   const int SavedWait = Vesparo::ReportLockWaitMs;
 };
 
+// A mail step that runs a message loop of its own, as the mail's progress
+// window does, and meets an exception there.
+class TMailingVesparo : public TRecordingVesparo {
+public:
+  std::function<void()> WhileMailing;
+  int Mails = 0;
+  void EmailDoc(const QString&, const QString&, const QString&) override
+  {
+    ++Mails;
+    QEventLoop Loop;
+    if (WhileMailing)
+      QTimer::singleShot(0, &Loop, std::exchange(WhileMailing, {}));
+    QTimer::singleShot(50, &Loop, &QEventLoop::quit);
+    Loop.exec();
+  }
+};
+
 // The value of a "Key : value" line of the comment block.
 QString CommentLine(const QByteArray& Report, const QByteArray& Key)
 {
@@ -161,6 +179,29 @@ TEST_F(OneReportAtATime, AnExceptionDuringThePromptIsReportedAfterItWithItsOwnFi
     << FirstFrame.toStdString();
   // The report file is the last report's.
   EXPECT_EQ(ReadAll(ReportPath()), Second);
+}
+
+TEST_F(OneReportAtATime, AnExceptionWhileTheMailGoesIsReportedAfterIt)
+{
+  TMailingVesparo Mailing;
+  Mailing.setMailsendreport(true);
+  Mailing.SetMLDActive(true);
+  Mailing.LoadedNow();
+  TRaisingButton Inner([] { throw std::logic_error("inner"); });
+  TRaisingButton Outer([] { throw std::runtime_error("outer"); });
+  Mailing.WhileMailing = [&Inner] {
+    QMetaObject::invokeMethod(&Inner.Button, &QPushButton::click, Qt::QueuedConnection);
+  };
+  AnswerEveryBox();
+  Outer.Click();
+
+  EXPECT_EQ(Shown, (QStringList{QStringLiteral("Details:\nouter"), QStringLiteral("Details:\ninner")}));
+  EXPECT_EQ(Mailing.Passes, 2);
+  EXPECT_EQ(Mailing.Mails, 2);
+  const QList<TArchive> Found = Archives();
+  ASSERT_EQ(Found.size(), 2);
+  EXPECT_TRUE(Found[0].Report.contains("Excep_sErrorType :outer;"));
+  EXPECT_TRUE(Found[1].Report.contains("Excep_sErrorType :inner;"));
 }
 
 TEST_F(OneReportAtATime, AReportThatFailsIsShownAndTheWaitingOneStillFollows)
