@@ -118,15 +118,21 @@ TEST_F(Pipeline, WritesTheExceptionSectionByteForByte)
   EXPECT_EQ(Shown.Captions, QStringList{QStringLiteral("Error message")});
 }
 
-TEST_F(Pipeline, EveryValueIsWrittenAsItIsInTheAnsiCodePage)
+TEST_F(Pipeline, EveryValueIsWrittenAsItIsInTheAnsiCodePageOnItsOwnLine)
 {
-  // A message over several lines keeps its line breaks; the terminator ends
-  // the last line. Characters outside the code page become "?".
-  TRaisingButton Button([] { throw Exception(QStringLiteral("Größe\r\nzweite Zeile ж")); });
+  // A message over several lines stays on its key's line, its breaks
+  // escaped, so that none of its lines can pass for a key or a marker.
+  // Characters outside the code page become "?".
+  TRaisingButton Button([] {
+    throw Exception(QStringLiteral("Größe\r\nExcep_sErrorclass :Forged;\r\n[__Exception_Log_end__] ж"));
+  });
   Button.Click();
   const TReport Report(ReadAll(ReportPath()));
-  EXPECT_TRUE(Report.Exception.contains("Excep_sErrorType :Gr\xF6\xDF" "e\r\nzweite Zeile ?;\r\n"));
-  EXPECT_TRUE(Report.Exception.contains("Excep_sErrorclass :Exception;\r\n"));
+  EXPECT_TRUE(Report.Exception.contains("\r\nExcep_sErrorType :Gr\xF6\xDF" "e\\u{D}\\u{A}Excep_sErrorclass :Forged;"
+                                        "\\u{D}\\u{A}[__\\u{45}xception_Log_end__] ?;\r\n"))
+    << Report.Exception.toStdString();
+  EXPECT_TRUE(Report.Exception.contains("\r\nExcep_sErrorclass :Exception;\r\n"));
+  EXPECT_EQ(Report.Exception.count("Exception_Log_end"), 1);
 }
 
 TEST_F(Pipeline, AThrownValueThatIsNoStdExceptionStillReachesTheReport)
