@@ -144,7 +144,7 @@ void TCVVesparo::GlobalExceptionHandlerThis(QObject* Sender, const std::exceptio
   bShallOpen = true;
 
   QString TraceText;
-  LogTheStackTraceIncaseOfError(ReportPath, TraceText);
+  LogTheStackTraceIncaseOfError(ReportPath, TraceText, E);
 
   QString ReportText;
   ReadApplicationinfoFromFile(ReportPath, ReportText);
@@ -153,17 +153,31 @@ void TCVVesparo::GlobalExceptionHandlerThis(QObject* Sender, const std::exceptio
 
 void TCVVesparo::LogTheStackTraceIncaseOfError(const QString& FileName, QString& TraceText)
 {
+  QStringList Frames;
+  StackTrace::JclLastExceptStackListToStrings(Frames, false, true, true, false);
+  WriteStackSection(FileName, Frames, TraceText);
+}
+
+void TCVVesparo::LogTheStackTraceIncaseOfError(const QString& FileName, QString& TraceText,
+                                               const std::exception_ptr& E)
+{
+  // The stack that travels with the exception object: right however late
+  // the report is made and whatever was raised in between.
+  QStringList Frames;
+  StackTrace::ExceptionStackListToStrings(E, Frames, false, true, true, false);
+  WriteStackSection(FileName, Frames, TraceText);
+}
+
+void TCVVesparo::WriteStackSection(const QString& FileName, const QStringList& Frames, QString& TraceText)
+{
   TraceText.clear();
   TextFile::TTextFile Report(FileName);
   Report.Append();
   WriteLines(Report, HmldFormat::StackSectionOpening(FormatSettings::DateLongTimeToStr(QDateTime::currentDateTime())));
-  // The stack recorded at the last throw of this thread: the exception
-  // being reported, unless something raised since.
-  QStringList Frames;
-  StackTrace::JclLastExceptStackListToStrings(Frames, false, true, true, false);
   for (const QString& Frame : Frames) {
-    Report.WriteLn(Frame);
-    TraceText += CrLf + Frame;
+    const QString Line = HmldFormat::FrameLine(Frame);
+    Report.WriteLn(Line);
+    TraceText += CrLf + Line;
   }
   Report.WriteLn(HmldFormat::StackSectionClosing());
   Report.Close();

@@ -7,6 +7,7 @@
 #include "hostfw/Component.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <exception>
 
@@ -71,8 +72,12 @@ public:
   // exception with the object whose event was being handled.
   void GlobalExceptionHandlerThis(QObject* Sender, const std::exception_ptr& E);
 
-  // Appends the stack-trace section of the last exception to the report file.
+  // Appends the stack-trace section of the calling thread's last raise to
+  // the report file.
   void LogTheStackTraceIncaseOfError(const QString& FileName, QString& TraceText);
+  // Appends the stack-trace section of E: the stack recorded with that
+  // exception object, never another's (no frames when none is known).
+  void LogTheStackTraceIncaseOfError(const QString& FileName, QString& TraceText, const std::exception_ptr& E);
 
   // The whole file as one text, CR LF before each line; "" when unreadable.
   void ReadApplicationinfoFromFile(const QString& FileName, QString& Text);
@@ -96,6 +101,8 @@ protected:
   void Loaded() override;
 
 private:
+  void WriteStackSection(const QString& FileName, const QStringList& Frames, QString& TraceText);
+
   bool FMailsendreport = false;
   bool FMailsendAttachment = false;
   TMailTypeSend FMailTypesen = maOutlook;

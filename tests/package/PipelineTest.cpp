@@ -135,6 +135,39 @@ TEST_F(Pipeline, EveryValueIsWrittenAsItIsInTheAnsiCodePageOnItsOwnLine)
   EXPECT_EQ(Report.Exception.count("Exception_Log_end"), 1);
 }
 
+namespace {
+[[gnu::noinline]] void RaiseTheReportedOne() { throw std::runtime_error("the reported one"); }
+
+// An environment step that raises and handles an exception of its own, as
+// a failing query of the machine does.
+class TRaisingEnvironment : public TRecordingVesparo {
+public:
+  bool VersionInformation() override
+  {
+    try {
+      throw std::logic_error("inside the environment step");
+    } catch (const std::logic_error&) {
+    }
+    return TRecordingVesparo::VersionInformation();
+  }
+};
+}  // namespace
+
+TEST_F(Pipeline, TheStackIsTheReportedExceptionsWhateverWasRaisedSince)
+{
+  App().SetOnException({});
+  TRaisingEnvironment Raising;
+  Raising.SetMLDActive(true);
+  Raising.LoadedNow();
+  TRaisingButton Button([] { RaiseTheReportedOne(); });
+  Button.Click();
+  const TReport Report(ReadAll(ReportPath()));
+  const QList<QByteArray> StackLines = Report.Stack.split('\n');
+  ASSERT_GT(StackLines.size(), 5) << Report.Stack.toStdString();
+  EXPECT_TRUE(StackLines[4].contains("::RaiseTheReportedOne (Line ")) << Report.Stack.toStdString();
+  EXPECT_FALSE(Report.Stack.contains("VersionInformation")) << Report.Stack.toStdString();
+}
+
 TEST_F(Pipeline, AThrownValueThatIsNoStdExceptionStillReachesTheReport)
 {
   TRaisingButton Button([] { throw 42; });
