@@ -53,6 +53,19 @@ struct TUnitLifetime {
   }
 } UnitLifetime;
 
+// A line break of the prompt's labels: CR LF, CR, LF, or the two
+// characters backslash and "n" that every task-dialog text breaks at. Its
+// length; 0 when none starts at Text[At].
+qsizetype PromptBreakAt(const QString& Text, qsizetype At)
+{
+  const QChar C = Text[At];
+  if (C == QLatin1Char('\r'))
+    return At + 1 < Text.size() && Text[At + 1] == QLatin1Char('\n') ? 2 : 1;
+  if (C == QLatin1Char('\n'))
+    return 1;
+  return C == QLatin1Char('\\') && At + 1 < Text.size() && Text[At + 1] == QLatin1Char('n') ? 2 : 0;
+}
+
 void WriteLines(TextFile::TTextFile& File, const QStringList& Lines)
 {
   for (const QString& Line : Lines)
@@ -65,6 +78,26 @@ QString SenderClassName(const QObject* Sender)
   return Sender ? QString::fromLatin1(Sender->metaObject()->className()) : QString();
 }
 }  // namespace
+
+QString PromptExcerpt(const QString& Message)
+{
+  // Only what is looked at before anything is laid out: the time taken
+  // does not grow with the message.
+  int Lines = 1;
+  qsizetype End = 0;
+  while (End < Message.size() && End < PromptExcerptCharacters) {
+    const qsizetype Break = PromptBreakAt(Message, End);
+    if (Break > 0 && ++Lines > PromptExcerptLines)
+      break;
+    End += Break > 0 ? Break : 1;
+  }
+  if (End >= Message.size())
+    return Message;
+  // A pair of surrogates is one character: never cut between them.
+  if (End > 0 && Message[End - 1].isHighSurrogate())
+    --End;
+  return Message.left(End) + PromptExcerptEllipsis;
+}
 
 TCVVesparo::TCVVesparo(QWidget* AOwner) : Component::TComponent(AOwner) {}
 
@@ -207,7 +240,7 @@ void TCVVesparo::ErrorMessageBySynTask(const QString& Message, const QString& Re
   TTaskDialog Task;
   Task.Title = ErrorMessageCaption;
   Task.Inst = ErrorInstruction;
-  Task.Content = DetailsLabel + CrLf + Message;
+  Task.Content = DetailsLabel + CrLf + PromptExcerpt(Message);
   Task.Verify = SendReportCaption;
   Task.VerifyChecked = -1;
   Task.Query = FMailsendreport ? CommentsPrompt : QString();

@@ -115,6 +115,15 @@ private:
 using TMailTypeSend = TCVVesparo::TMailTypeSend;
 inline constexpr TMailTypeSend maOutlook = TCVVesparo::maOutlook;
 
+// What the error prompt shows of an exception message: the message up to
+// PromptExcerptCharacters characters and PromptExcerptLines lines, then
+// PromptExcerptEllipsis when there is more. The report keeps the whole
+// message; the prompt stays a prompt, however long the message.
+inline constexpr qsizetype PromptExcerptCharacters = 2000;
+inline constexpr int PromptExcerptLines = 30;
+inline constexpr QLatin1String PromptExcerptEllipsis(" ...");
+QString PromptExcerpt(const QString& Message);
+
 // The form designer's widget-box group that the package's designer plugin
 // puts TCVVesparo in.
 inline constexpr QLatin1String PaletteGroup("Corvane");
