@@ -302,34 +302,26 @@ void DestroyTrackedException(void* Object)
 }
 
 // A record for an object being created, its stack not yet known; null when
-// the table has no room near the object's home slot.
+// the table has no room near the object's home slot. A record still under
+// this address belongs to an object freed without its destructor (the
+// runtime frees so an object that failed to be made): it is stale, and
+// taken over where it comes first. A later stale one is never found, as a
+// look-up stops at the first record of an address.
 Detail::TExceptionRecord* ClaimRecord(const void* Object, TDestructor Own)
 {
   const std::size_t Home = HomeOf(Object);
-  std::size_t Claimed = MaxExceptionRecords;
   for (std::size_t Probe = 0; Probe < ProbeLimit; ++Probe) {
     const std::size_t Index = IndexAt(Home, Probe);
     const void* Holder = RecordObjects[Index].load(std::memory_order_relaxed);
-    // A record under this address belongs to an object freed without its
-    // destructor (the runtime frees so an object that failed to be made):
-    // it is stale.
-    if (Holder == Object) {
-      if (Claimed == MaxExceptionRecords) {
-        Claimed = Index;
-        continue;
-      }
-      FreeRecord(Index);
-    } else if (!Holder && Claimed == MaxExceptionRecords &&
-               RecordObjects[Index].compare_exchange_strong(Holder, Object, std::memory_order_acq_rel)) {
-      Claimed = Index;
+    if (Holder == Object ||
+        (!Holder && RecordObjects[Index].compare_exchange_strong(Holder, Object, std::memory_order_acq_rel))) {
+      Detail::TExceptionRecord& Record = ExceptionRecords[Index];
+      Record.Count.store(0, std::memory_order_relaxed);
+      Record.Destructor = Own;
+      return &Record;
     }
   }
-  if (Claimed == MaxExceptionRecords)
-    return nullptr;
-  Detail::TExceptionRecord& Record = ExceptionRecords[Claimed];
-  Record.Count.store(0, std::memory_order_relaxed);
-  Record.Destructor = Own;
-  return &Record;
+  return nullptr;
 }
 
 void Publish(Detail::TExceptionRecord& Record, const TWalk& Walk)
