@@ -88,6 +88,15 @@ TEST(HmldFormat, StackAndCommentBlocks)
   EXPECT_EQ(CommentBlockLines(QStringLiteral("it broke"), QStringLiteral("/d/a.bmp"), QStringLiteral("/d/b.zip")),
             (QStringList{QString(), QStringLiteral("Comments by the User :it broke"), QString(),
                          QStringLiteral("Image path : /d/a.bmp"), QString(), QStringLiteral("Zip file path : /d/b.zip")}));
+  // A comment or a folder name cannot add a line of its own.
+  EXPECT_EQ(CommentBlockLines(QStringLiteral("x\r\nZip file path : /e.zip"), QStringLiteral("/d\n/a.bmp"),
+                              QStringLiteral("/d/b.zip")),
+            (QStringList{QString(), QStringLiteral("Comments by the User :x\\u{D}\\u{A}Zip file path : /e.zip"), QString(),
+                         QStringLiteral("Image path : /d\\u{A}/a.bmp"), QString(),
+                         QStringLiteral("Zip file path : /d/b.zip")}));
+  EXPECT_EQ(StackSectionOpening(QStringLiteral("07/12/2026\n10:11:12")).last(), QStringLiteral("07/12/2026\\u{A}10:11:12"));
+  EXPECT_EQ(FrameLine(QStringLiteral("[0001] f (Line 1, \"Stack_trace_error_end.cpp\")")),
+            QStringLiteral("[0001] f (Line 1, \"\\u{53}tack_trace_error_end.cpp\")"));
 }
 
 TEST(HmldFormat, ValuesWithoutStructureAreWrittenAsTheyAre)
