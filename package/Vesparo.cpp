@@ -58,6 +58,19 @@ struct TUnitLifetime {
   }
 } UnitLifetime;
 
+// A line break of the prompt's labels: CR LF, CR, LF, or the two
+// characters backslash and "n" that every task-dialog text breaks at. Its
+// length; 0 when none starts at Text[At].
+qsizetype PromptBreakAt(const QString& Text, qsizetype At)
+{
+  const QChar C = Text[At];
+  if (C == QLatin1Char('\r'))
+    return At + 1 < Text.size() && Text[At + 1] == QLatin1Char('\n') ? 2 : 1;
+  if (C == QLatin1Char('\n'))
+    return 1;
+  return C == QLatin1Char('\\') && At + 1 < Text.size() && Text[At + 1] == QLatin1Char('n') ? 2 : 0;
+}
+
 void WriteLines(TextFile::TTextFile& File, const QStringList& Lines)
 {
   for (const QString& Line : Lines)
@@ -70,18 +83,6 @@ QString SenderClassName(const QObject* Sender)
   return Sender ? QString::fromLatin1(Sender->metaObject()->className()) : QString();
 }
 
-QStringList LastThrowFrames()
-{
-  QStringList Frames;
-  StackTrace::JclLastExceptStackListToStrings(Frames, false, true, true, false);
-  return Frames;
-}
-
-// The frames of E's throw, innermost first. The facility records the last
-// throw of each thread, so this is E's stack only while E is its thread's
-// last throw: it is asked for the moment E arrives.
-QStringList StackFramesOf([[maybe_unused]] const std::exception_ptr& E) { return LastThrowFrames(); }
-
 void ShowFailure(const std::exception_ptr& E)
 {
   try {
@@ -91,6 +92,26 @@ void ShowFailure(const std::exception_ptr& E)
   }
 }
 }  // namespace
+
+QString PromptExcerpt(const QString& Message)
+{
+  // Only what is looked at before anything is laid out: the time taken
+  // does not grow with the message.
+  int Lines = 1;
+  qsizetype End = 0;
+  while (End < Message.size() && End < PromptExcerptCharacters) {
+    const qsizetype Break = PromptBreakAt(Message, End);
+    if (Break > 0 && ++Lines > PromptExcerptLines)
+      break;
+    End += Break > 0 ? Break : 1;
+  }
+  if (End >= Message.size())
+    return Message;
+  // A pair of surrogates is one character: never cut between them.
+  if (End > 0 && Message[End - 1].isHighSurrogate())
+    --End;
+  return Message.left(End) + PromptExcerptEllipsis;
+}
 
 TCVVesparo::TCVVesparo(QWidget* AOwner) : Component::TComponent(AOwner) {}
 
@@ -149,7 +170,7 @@ void TCVVesparo::GlobalExceptionHandlerThis(QObject* Sender, const std::exceptio
   if (!FActivateMLD)
     return;
 
-  TArrival Arrival{SenderClassName(Sender), E, StackFramesOf(E), FormatSettings::DateToStr(QDate::currentDate())};
+  TArrival Arrival{SenderClassName(Sender), E, FormatSettings::DateToStr(QDate::currentDate())};
   // One report at a time. An exception raised while one is under way (its
   // prompt, packing or mail running a message loop of their own) would
   // rewrite the report underneath it: it waits, and is reported once the
@@ -219,7 +240,7 @@ void TCVVesparo::ReportException(const TArrival& Arrival)
   bShallOpen = true;
 
   QString TraceText;
-  AppendStackSection(ReportPath, Arrival.StackFrames, TraceText);
+  LogTheStackTraceIncaseOfError(ReportPath, TraceText, Arrival.E);
 
   QString ReportText;
   ReadApplicationinfoFromFile(ReportPath, ReportText);
@@ -228,18 +249,31 @@ void TCVVesparo::ReportException(const TArrival& Arrival)
 
 void TCVVesparo::LogTheStackTraceIncaseOfError(const QString& FileName, QString& TraceText)
 {
-  AppendStackSection(FileName, LastThrowFrames(), TraceText);
+  QStringList Frames;
+  StackTrace::JclLastExceptStackListToStrings(Frames, false, true, true, false);
+  WriteStackSection(FileName, Frames, TraceText);
 }
 
-void TCVVesparo::AppendStackSection(const QString& FileName, const QStringList& Frames, QString& TraceText)
+void TCVVesparo::LogTheStackTraceIncaseOfError(const QString& FileName, QString& TraceText,
+                                               const std::exception_ptr& E)
+{
+  // The stack that travels with the exception object: right however late
+  // the report is made and whatever was raised in between.
+  QStringList Frames;
+  StackTrace::ExceptionStackListToStrings(E, Frames, false, true, true, false);
+  WriteStackSection(FileName, Frames, TraceText);
+}
+
+void TCVVesparo::WriteStackSection(const QString& FileName, const QStringList& Frames, QString& TraceText)
 {
   TraceText.clear();
   TextFile::TTextFile Report(FileName);
   Report.Append();
   WriteLines(Report, HmldFormat::StackSectionOpening(FormatSettings::DateLongTimeToStr(QDateTime::currentDateTime())));
   for (const QString& Frame : Frames) {
-    Report.WriteLn(Frame);
-    TraceText += CrLf + Frame;
+    const QString Line = HmldFormat::FrameLine(Frame);
+    Report.WriteLn(Line);
+    TraceText += CrLf + Line;
   }
   Report.WriteLn(HmldFormat::StackSectionClosing());
   Report.Close();
@@ -269,7 +303,7 @@ void TCVVesparo::ErrorMessageBySynTask(const QString& Message, const QString& Re
   TTaskDialog Task;
   Task.Title = ErrorMessageCaption;
   Task.Inst = ErrorInstruction;
-  Task.Content = DetailsLabel + CrLf + Message;
+  Task.Content = DetailsLabel + CrLf + PromptExcerpt(Message);
   Task.Verify = SendReportCaption;
   Task.VerifyChecked = -1;
   Task.Query = FMailsendreport ? CommentsPrompt : QString();

@@ -78,9 +78,12 @@ public:
   // while a report is under way is reported after it, in order.
   void GlobalExceptionHandlerThis(QObject* Sender, const std::exception_ptr& E);
 
-  // Appends the stack-trace section of the calling thread's last throw to
+  // Appends the stack-trace section of the calling thread's last raise to
   // the report file.
   void LogTheStackTraceIncaseOfError(const QString& FileName, QString& TraceText);
+  // Appends the stack-trace section of E: the stack recorded with that
+  // exception object, never another's (no frames when none is known).
+  void LogTheStackTraceIncaseOfError(const QString& FileName, QString& TraceText, const std::exception_ptr& E);
 
   // The whole file as one text, CR LF before each line; "" when unreadable.
   void ReadApplicationinfoFromFile(const QString& FileName, QString& Text);
@@ -108,19 +111,19 @@ protected:
   void Loaded() override;
 
 private:
-  // An exception as it arrived. What its report needs of the sender, the
-  // throw and the day is taken then, so that one reported later reads as if
-  // it had been reported at once, though the sender be gone by then.
+  // An exception as it arrived. What its report needs of the sender and of
+  // the day is taken then (its stack travels with the exception object), so
+  // that one reported later reads as if it had been reported at once,
+  // though the sender be gone by then.
   struct TArrival {
     QString SenderClassName;
     std::exception_ptr E;
-    QStringList StackFrames;
     QString Date;
   };
   // One report: environment, exception and stack sections, prompt and
   // hand-on, under the report file's lock.
   void ReportException(const TArrival& Arrival);
-  void AppendStackSection(const QString& FileName, const QStringList& Frames, QString& TraceText);
+  void WriteStackSection(const QString& FileName, const QStringList& Frames, QString& TraceText);
 
   bool FReporting = false;
   std::deque<TArrival> FDeferred;
@@ -135,6 +138,15 @@ private:
 
 using TMailTypeSend = TCVVesparo::TMailTypeSend;
 inline constexpr TMailTypeSend maOutlook = TCVVesparo::maOutlook;
+
+// What the error prompt shows of an exception message: the message up to
+// PromptExcerptCharacters characters and PromptExcerptLines lines, then
+// PromptExcerptEllipsis when there is more. The report keeps the whole
+// message; the prompt stays a prompt, however long the message.
+inline constexpr qsizetype PromptExcerptCharacters = 2000;
+inline constexpr int PromptExcerptLines = 30;
+inline constexpr QLatin1String PromptExcerptEllipsis(" ...");
+QString PromptExcerpt(const QString& Message);
 
 // The form designer's widget-box group that the package's designer plugin
 // puts TCVVesparo in.
