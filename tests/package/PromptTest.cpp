@@ -1,5 +1,6 @@
 #include "tests/support/ExpectedReport.h"
 #include "tests/package/TaskDialogTestSupport.h"
+#include "tests/package/ViewerTestSupport.h"
 
 #include "package/Vesparo.h"
 #include "hostfw/Exceptions.h"
@@ -76,19 +77,34 @@ TPromptSeen See(QDialog& Dialog)
 
 class Prompt : public TWithReport {
 protected:
+  // The native dialog stands by, whatever the kernel's version: the prompt
+  // must take the emulated path for its query flag, not for a lack of it.
   void SetUp() override
   {
     TWithReport::SetUp();
+    Saved = TaskDialogIndirect;
+    NativeCalls = 0;
+    TaskDialogIndirect = [](const TaskDialog::TASKDIALOGCONFIG*, int*, int*, std::int32_t*) -> std::int32_t {
+      ++NativeCalls;
+      return TaskDialog::S_OK;
+    };
     Component.VersionInformation();
   }
+  void TearDown() override
+  {
+    TaskDialogIndirect = Saved;
+    EXPECT_EQ(NativeCalls, 0);
+    TWithReport::TearDown();
+  }
   TMailRecordingVesparo Component;
+  TTaskDialogIndirect Saved = nullptr;
+  static inline int NativeCalls = 0;
 };
 
 }  // namespace
 
 TEST_F(Prompt, ShowsTheRecordOfTheErrorPromptOnTheEmulatedPath)
 {
-  ASSERT_NE(TaskDialogIndirect, nullptr);  // the query flag decides, not a missing native dialog
   QList<TPromptSeen> Seen;
   TOnScreen Hook([&Seen](QDialog& Dialog) {
     Seen << See(Dialog);
@@ -158,6 +174,7 @@ TEST_F(Prompt, MailGoesOnlyWithTheBoxTickedAndMailConfigured)
 
 TEST_F(Prompt, EachClickOnTheTextsOpensAViewerThatStaysUsableAndOutlivesThePrompt)
 {
+  TestSupport::WriteAll(ReportPath(), ViewerTests::CrLfLines(ViewerTests::FullReport()));
   QList<QPointer<u_errorFileReader::TFrmErroReader>> Viewers;
   int PageAfterClick = -1;
   TOnScreen Hook([&](QDialog& Dialog) {
@@ -189,6 +206,9 @@ TEST_F(Prompt, EachClickOnTheTextsOpensAViewerThatStaysUsableAndOutlivesThePromp
     EXPECT_EQ(Viewer->parent(), nullptr);
   }
   EXPECT_EQ(PageAfterClick, 2);
+  // Each opens as the viewer program's window does.
+  for (const auto& Viewer : Viewers)
+    ViewerTests::ExpectEachTextAtItsTopWithNothingSelected(*Viewer);
 
   // Each frees itself when closed.
   for (const auto& Viewer : Viewers)
