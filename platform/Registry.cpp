@@ -108,20 +108,22 @@ std::optional<QByteArray> ReadStoreFile(const QString& Path, std::optional<TFile
       return std::nullopt;
     RaiseSystem(QStringLiteral("Cannot read the registry file"), Path, errno);
   }
-  QByteArray Bytes;
+  // Straight into place, as large as the file says it is; it may grow.
   struct stat St {};
-  if (::fstat(File.Fd, &St) == 0 && St.st_size > 0)
-    Bytes.reserve(qsizetype(St.st_size));
-  char Buffer[65536];
+  QByteArray Bytes(::fstat(File.Fd, &St) == 0 ? qsizetype(St.st_size) + 1 : 65536, Qt::Uninitialized);
+  qsizetype Done = 0;
   for (;;) {
-    const ssize_t Got = ::read(File.Fd, Buffer, sizeof Buffer);
+    if (Done == Bytes.size())
+      Bytes.resize(Bytes.size() * 2);
+    const ssize_t Got = ::read(File.Fd, Bytes.data() + Done, size_t(Bytes.size() - Done));
     if (Got == 0)
       break;
     if (Got < 0 && errno != EINTR)
       RaiseSystem(QStringLiteral("Cannot read the registry file"), Path, errno);
     if (Got > 0)
-      Bytes.append(Buffer, Got);
+      Done += Got;
   }
+  Bytes.truncate(Done);
   if (::fstat(File.Fd, &St) == 0 && St.st_size == Bytes.size() && Before(St.st_ctim, Start))
     Stamp = TFileStamp::Of(St);
   return Bytes;

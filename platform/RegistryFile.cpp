@@ -2,6 +2,8 @@
 
 #include <QHash>
 
+#include <cstring>
+
 #include <algorithm>
 #include <optional>
 
@@ -145,6 +147,16 @@ void SerializeKey(const TKey& Key, QByteArray& Path, bool IsRoot, QByteArray& Ou
 
 bool IsBlank(char C) { return C == ' ' || C == '\t'; }
 
+// Where C is in Text from From on, or -1: memchr without the detours of
+// the general search, for the many short searches of a large file.
+qsizetype IndexOf(QByteArrayView Text, char C, qsizetype From = 0)
+{
+  if (From >= Text.size())
+    return -1;
+  const void* Found = std::memchr(Text.data() + From, C, std::size_t(Text.size() - From));
+  return Found ? static_cast<const char*>(Found) - Text.data() : -1;
+}
+
 QByteArrayView TrimmedBlanks(QByteArrayView Text)
 {
   qsizetype Begin = 0;
@@ -248,7 +260,7 @@ bool TParser::NextLine()
 {
   if (FNext > FText.size() || (FBadUtf8Line && FLine + 1 >= *FBadUtf8Line))
     return false;
-  qsizetype End = FText.indexOf('\n', FNext);
+  qsizetype End = IndexOf(FText, '\n', FNext);
   if (End < 0)
     End = FText.size();
   QByteArrayView Line = FText.sliced(FNext, End - FNext);
@@ -313,20 +325,19 @@ void TParser::Section(QByteArrayView Line)
   const auto Invalid = [&](const QString& Why) {
     Fail(QStringLiteral("key \"%1\": %2").arg(Shortened(QString::fromUtf8(Path)), Why));
   };
-  const QString Depth = KeyDepthError(qsizetype(std::count(Path.begin(), Path.end(), '\\')));
-  if (!Depth.isEmpty())
-    Invalid(Depth);
-  qsizetype End = Path.indexOf('\\');
+  qsizetype End = IndexOf(Path, '\\');
   if (End < 0)
     End = Path.size();
   const QByteArrayView Root = Path.first(End);
   if (Root != FRootNameUtf8 && Root.compare(FRootNameUtf8, Qt::CaseInsensitive) != 0)
     Fail(QStringLiteral("key \"%1\" is outside %2").arg(Shortened(QString::fromUtf8(Path)), FRootName));
   FSectionPath = End == Path.size() ? QByteArrayView() : Path.sliced(End + 1);
+  // Each name below the root: not empty, not too long, not too deep.
+  qsizetype Depth = 0;
   for (qsizetype Begin = End + 1; Begin <= Path.size(); Begin = End + 1) {
-    End = Path.indexOf('\\', Begin);
-    if (End < 0)
-      End = Path.size();
+    End = Begin;
+    while (End < Path.size() && Path[End] != '\\')
+      ++End;
     const QByteArrayView Part = Path.sliced(Begin, End - Begin);
     if (Part.isEmpty())
       Fail(QStringLiteral("empty key name in \"%1\"").arg(Shortened(QString::fromUtf8(Path))));
@@ -336,6 +347,8 @@ void TParser::Section(QByteArrayView Line)
       if (Name.size() > MaxKeyNameLength)
         Invalid(KeyNameError(Name));
     }
+    if (++Depth > MaxKeyDepth)
+      Invalid(KeyDepthError(std::count(Path.begin(), Path.end(), '\\')));
   }
   FInSection = true;
   FSectionBody = FNext;
@@ -640,11 +653,61 @@ bool SameName(QByteArrayView Utf8, QStringView Name)
   return Utf8.size() == Name.size();
 }
 
+// Tells whether a section path starts with a name, and how long that name
+// is spelled there; in one pass over the path while the name is ASCII.
+class TFirstNameMatch {
+public:
+  explicit TFirstNameMatch(const QString& Name) : FName(Name)
+  {
+    for (const QChar C : Name) {
+      if (C.unicode() >= 0x80) {
+        FAscii.clear();
+        return;
+      }
+      FAscii += char(Folded(C.unicode()));
+    }
+  }
+
+  // The length of the path's first name when it is the name, else -1.
+  qsizetype operator()(QByteArrayView Path) const
+  {
+    if (FAscii.isEmpty())
+      return Slowly(Path);
+    const qsizetype Length = FAscii.size();
+    if (Path.size() < Length)
+      return -1;
+    for (qsizetype I = 0; I < Length; ++I) {
+      const char Byte = Path[I];
+      if (Byte == FAscii[I])
+        continue;
+      if (uchar(Byte) >= 0x80)
+        return Slowly(Path);
+      if (Byte < 'A' || Byte > 'Z' || Byte + ('a' - 'A') != FAscii[I])
+        return -1;  // a "\\" too: the first name is shorter
+    }
+    return Length == Path.size() || Path[Length] == '\\' ? Length : -1;
+  }
+
+private:
+  qsizetype Slowly(QByteArrayView Path) const
+  {
+    qsizetype End = 0;
+    while (End < Path.size() && Path[End] != '\\')
+      ++End;
+    return SameName(Path.first(End), FName) ? End : -1;
+  }
+
+  QString FName;
+  QByteArray FAscii;  // folded, when the name is ASCII
+};
+
 // The first name of a section path, and the path below it.
 std::pair<QByteArrayView, QByteArrayView> FirstName(QByteArrayView Path)
 {
-  const qsizetype End = Path.indexOf('\\');
-  if (End < 0)
+  qsizetype End = 0;
+  while (End < Path.size() && Path[End] != '\\')
+    ++End;
+  if (End == Path.size())
     return {Path, QByteArrayView()};
   return {Path.first(End), Path.sliced(End + 1)};
 }
@@ -722,7 +785,12 @@ std::vector<const TKey*> TKey::SortedKeys() const
   return Sorted;
 }
 
-void TKey::HoldFile(const QByteArray& File) { FFile = File; }
+void TKey::HoldFile(const QByteArray& File)
+{
+  FFile = File;
+  // A section takes some 60 bytes at the least; growing the list costs more.
+  FSections.reserve(std::size_t(File.size() / 64));
+}
 
 void TKey::AddSection(QByteArrayView Path, QByteArrayView ValueLines) { FSections.push_back({Path, ValueLines}); }
 
@@ -732,33 +800,29 @@ TKey* TKey::MakeFromSections(const QString& KeyName) const
 {
   // Every section of that name goes to the key, in file order; the others
   // stay, in file order too.
-  std::size_t First = 0;
-  while (First < FSections.size() && !SameName(FirstName(FSections[First].Path).first, KeyName))
-    ++First;
-  if (First == FSections.size())
+  const TFirstNameMatch Match(KeyName);
+  std::size_t Next = 0;
+  qsizetype Length = -1;
+  while (Next < FSections.size() && (Length = Match(FSections[Next].Path)) < 0)
+    ++Next;
+  if (Next == FSections.size())
     return nullptr;
-  const QString Spelled = QString::fromUtf8(FirstName(FSections[First].Path).first);  // as the file first spells it
+  const QString Spelled = QString::fromUtf8(FSections[Next].Path.first(Length));  // as the file first spells it
   TKey& Made = FKeys[PlaceOrAdd(FKeys, FKeyIndex, Spelled, [&Spelled] {
     TKey Key;
     Key.Name = Spelled;
     return Key;
   })];
-  const auto Take = [&Made](const TSection& Section, QByteArrayView Below) {
-    if (!Below.isEmpty())
-      Made.FSections.push_back({Below, Section.ValueLines});
-    else if (!Section.ValueLines.isNull())
-      Made.FValueLines.push_back(Section.ValueLines);
-  };
-  std::size_t Next = First;
-  std::size_t Kept = First;
-  if (First == 0) {
+  std::size_t Kept = Next;
+  if (Next == 0) {
     // Where one key holds everything below (a path all sections share),
     // the sections move down whole.
     for (; Next < FSections.size(); ++Next) {
-      const auto [Name, Below] = FirstName(FSections[Next].Path);
-      if (Below.isEmpty() || !SameName(Name, KeyName))
+      TSection& Section = FSections[Next];
+      Length = Match(Section.Path);
+      if (Length < 0 || Length == Section.Path.size())
         break;
-      FSections[Next].Path = Below;
+      Section.Path = Section.Path.sliced(Length + 1);
     }
     if (Next == FSections.size()) {
       Made.FSections = std::exchange(FSections, {});
@@ -768,11 +832,13 @@ TKey* TKey::MakeFromSections(const QString& KeyName) const
   }
   for (; Next < FSections.size(); ++Next) {
     const TSection Section = FSections[Next];
-    const auto [Name, Below] = FirstName(Section.Path);
-    if (SameName(Name, KeyName))
-      Take(Section, Below);
-    else
+    Length = Match(Section.Path);
+    if (Length < 0)
       FSections[Kept++] = Section;
+    else if (Length < Section.Path.size())
+      Made.FSections.push_back({Section.Path.sliced(Length + 1), Section.ValueLines});
+    else if (!Section.ValueLines.isNull())
+      Made.FValueLines.push_back(Section.ValueLines);
   }
   FSections.resize(Kept);
   return &Made;

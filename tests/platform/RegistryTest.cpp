@@ -485,22 +485,26 @@ TEST(RegistryScale, ManySiblingsAreFoundInAnyCaseAndKeepTheirOrder)
     Text += "[HKEY_CURRENT_USER\\Software\\Key" + QByteArray::number(I) + "]\r\n\"Value\"=\"" + QByteArray::number(I) +
             "\"\r\n\r\n";
   Text += "[HKEY_CURRENT_USER\\Software\\\xc3\x84rger]\r\n[hkey_current_user\\SOFTWARE\\key7]\r\n\"Extra\"=\"e\"\r\n";
+  Text += "[HKEY_CURRENT_USER\\Software\\\xe2\x84\xaa" "elvin]\r\n";  // a Kelvin sign, which folds to "k"
   Text += "[HKEY_CURRENT_USER\\Software\\Many]\r\n";
   for (int I = 0; I < Count; ++I)
     Text += "\"V" + QByteArray::number(I) + "\"=dword:" + QByteArray::number(I, 16) + "\r\n";
   WriteUserFile(Text);
 
   TRegistry Reg;
-  for (const int I : {0, 1499, Count - 1}) {
+  for (const int I : {0, 1, 10, 1499, Count - 1}) {
     ASSERT_TRUE(Reg.OpenKey(QStringLiteral("\\software\\KEY%1").arg(I), false)) << I;
     EXPECT_EQ(Reg.ReadString(QStringLiteral("VALUE")), QString::number(I));
   }
   ASSERT_TRUE(Reg.OpenKey(QStringLiteral("\\Software\\Key7"), false));
   EXPECT_EQ(Reg.GetValueNames(), QStringList({"Value", "Extra"}));
   EXPECT_TRUE(Reg.KeyExists(QStringLiteral("\\SOFTWARE\\\u00e4RGER")));
+  EXPECT_TRUE(Reg.KeyExists(QStringLiteral("\\Software\\KELVIN")));
+  EXPECT_FALSE(Reg.KeyExists(QStringLiteral("\\Software\\Key30000")));
+  EXPECT_FALSE(Reg.KeyExists(QStringLiteral("\\Software\\Ke")));
 
   ASSERT_TRUE(Reg.OpenKey(QStringLiteral("\\Software"), false));
-  QStringList Expected{QStringLiteral("Many"), QStringLiteral("\u00c4rger")};
+  QStringList Expected{QStringLiteral("Many"), QStringLiteral("\u00c4rger"), QStringLiteral("\u212aelvin")};
   for (int I = 0; I < Count; ++I)
     Expected << QStringLiteral("Key%1").arg(I);
   std::sort(Expected.begin(), Expected.end(),
