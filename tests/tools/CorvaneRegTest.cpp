@@ -32,10 +32,22 @@ struct TRun {
   std::string Err;
 };
 
+const std::string Program = CORVANE_BIN_DIR "/corvane-reg";
+
+// In a child process: becomes the built tool with these arguments.
+[[noreturn]] void ExecReg(const std::vector<std::string>& Arguments)
+{
+  std::vector<char*> Argv{const_cast<char*>(Program.c_str())};
+  for (const std::string& Argument : Arguments)
+    Argv.push_back(const_cast<char*>(Argument.c_str()));
+  Argv.push_back(nullptr);
+  ::execv(Program.c_str(), Argv.data());
+  ::_exit(127);
+}
+
 // Runs the built tool with its output sent to files of the test's folder.
 TRun Reg(const TTempEnvironment& Env, const std::vector<std::string>& Arguments)
 {
-  const std::string Program = CORVANE_BIN_DIR "/corvane-reg";
   const QString OutFile = Env.Root() + QStringLiteral("/out.txt");
   const QString ErrFile = Env.Root() + QStringLiteral("/err.txt");
   const pid_t Pid = ::fork();
@@ -44,12 +56,7 @@ TRun Reg(const TTempEnvironment& Env, const std::vector<std::string>& Arguments)
     const int Err = ::open(ErrFile.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (Out < 0 || Err < 0 || ::dup2(Out, 1) < 0 || ::dup2(Err, 2) < 0)
       ::_exit(126);
-    std::vector<char*> Argv{const_cast<char*>(Program.c_str())};
-    for (const std::string& Argument : Arguments)
-      Argv.push_back(const_cast<char*>(Argument.c_str()));
-    Argv.push_back(nullptr);
-    ::execv(Program.c_str(), Argv.data());
-    ::_exit(127);
+    ExecReg(Arguments);
   }
   TRun Run;
   int Status = -1;
@@ -64,19 +71,12 @@ TRun Reg(const TTempEnvironment& Env, const std::vector<std::string>& Arguments)
 // in raw mode so that what it writes arrives unchanged; returns all of it.
 std::string RegOnTerminal(const std::vector<std::string>& Arguments)
 {
-  const std::string Program = CORVANE_BIN_DIR "/corvane-reg";
   termios Raw {};
   ::cfmakeraw(&Raw);
   int Terminal = -1;
   const pid_t Pid = ::forkpty(&Terminal, nullptr, &Raw, nullptr);
-  if (Pid == 0) {
-    std::vector<char*> Argv{const_cast<char*>(Program.c_str())};
-    for (const std::string& Argument : Arguments)
-      Argv.push_back(const_cast<char*>(Argument.c_str()));
-    Argv.push_back(nullptr);
-    ::execv(Program.c_str(), Argv.data());
-    ::_exit(127);
-  }
+  if (Pid == 0)
+    ExecReg(Arguments);
   std::string Output;
   char Buffer[4096];
   for (;;) {
