@@ -1,5 +1,8 @@
 #include "hostfw/RichEdit.h"
 
+#include <QEvent>
+#include <QPalette>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCharFormat>
 #include <QTextDocument>
@@ -10,6 +13,27 @@ namespace RichEdit {
 
 namespace {
 bool IsWordChar(QChar C) { return C.isLetterOrNumber() || C == QLatin1Char('_'); }
+
+// Puts the view back where it was when it was made.
+class TViewKeeper {
+public:
+  explicit TViewKeeper(QAbstractScrollArea* Area)
+    : FArea(Area), FHorizontal(Area->horizontalScrollBar()->value()), FVertical(Area->verticalScrollBar()->value())
+  {
+  }
+  ~TViewKeeper()
+  {
+    FArea->horizontalScrollBar()->setValue(FHorizontal);
+    FArea->verticalScrollBar()->setValue(FVertical);
+  }
+  TViewKeeper(const TViewKeeper&) = delete;
+  TViewKeeper& operator=(const TViewKeeper&) = delete;
+
+private:
+  QAbstractScrollArea* FArea;
+  int FHorizontal;
+  int FVertical;
+};
 }  // namespace
 
 TRichEdit::TRichEdit(QWidget* Parent)
@@ -22,6 +46,7 @@ TRichEdit::TRichEdit(QWidget* Parent)
   // calls that change the text drop it themselves; format changes between
   // them keep it, and many highlights in one update search one text.
   connect(document(), &QTextDocument::contentsChange, this, [this] { FPlainText.reset(); });
+  HideSelectionWhileUnfocused();
 }
 
 TRichEdit::~TRichEdit() = default;
@@ -98,7 +123,49 @@ void TRichEdit::SetSelection(const QTextCursor& Cursor)
   if (FUpdateLevel > 0)
     FUpdateCursor = Cursor;
   else
+    SetTextCursorKeepingView(Cursor);
+}
+
+void TRichEdit::SetTextCursorKeepingView(const QTextCursor& Cursor)
+{
+  // The edit brings its cursor into view. With the focus the user sees the
+  // selection, so it may; without, the selection is not drawn and the view
+  // stays.
+  if (hasFocus()) {
     setTextCursor(Cursor);
+    return;
+  }
+  const TViewKeeper Keeper(this);
+  setTextCursor(Cursor);
+}
+
+void TRichEdit::HideSelectionWhileUnfocused()
+{
+  // The edit draws its selection in the inactive colours while it lacks the
+  // focus; with no brush there it draws none, and the text keeps its own
+  // colours. Set again whenever the palette changes.
+  const QPalette Current = palette();
+  if (Current.brush(QPalette::Inactive, QPalette::Highlight).style() == Qt::NoBrush &&
+      Current.brush(QPalette::Inactive, QPalette::HighlightedText).style() == Qt::NoBrush)
+    return;
+  QPalette Hidden = Current;
+  Hidden.setBrush(QPalette::Inactive, QPalette::Highlight, Qt::NoBrush);
+  Hidden.setBrush(QPalette::Inactive, QPalette::HighlightedText, Qt::NoBrush);
+  setPalette(Hidden);
+}
+
+void TRichEdit::changeEvent(QEvent* Event)
+{
+  QTextEdit::changeEvent(Event);
+  if (Event->type() == QEvent::PaletteChange)
+    HideSelectionWhileUnfocused();
+}
+
+void TRichEdit::showEvent(QShowEvent* Event)
+{
+  // Shown for the first time, the edit would bring its cursor into view.
+  const TViewKeeper Keeper(this);
+  QTextEdit::showEvent(Event);
 }
 
 int TRichEdit::SelStart() const { return Selection().selectionStart(); }
@@ -205,7 +272,7 @@ void TRichEdit::EndUpdate()
     return;
   if (--FUpdateLevel == 0) {
     FUpdateCursor.endEditBlock();
-    setTextCursor(FUpdateCursor);
+    SetTextCursorKeepingView(FUpdateCursor);
     FUpdateCursor = QTextCursor();
   }
 }

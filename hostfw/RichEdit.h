@@ -7,6 +7,13 @@
 // Positions count characters of the document, one for each line break
 // between two lines, as the rich edit counts them. Text, however, joins the
 // lines with CR LF.
+//
+// As the runtime's rich edit does, it draws its selection only while it has
+// the focus. Formatting the selected text, showing the edit, and a
+// selection made by code while the edit lacks the focus leave the view
+// where it is; with the focus, a selection comes into view as the caret
+// moves. Highlighting thus leaves no selection in sight and no scrolled view
+// behind.
 
 #include <QColor>
 #include <QString>
@@ -85,14 +92,20 @@ public:
   QTextCharFormat CharFormatAt(int Position) const;
 
   // Changes between the two calls are laid out once, at EndUpdate; calls
-  // nest. The selection made meanwhile becomes the visible one at EndUpdate.
+  // nest. The selection made meanwhile becomes the edit's own at EndUpdate.
   // setLines replaces the whole document and is not for use inside.
   void BeginUpdate();
   void EndUpdate();
 
+protected:
+  void changeEvent(QEvent* Event) override;
+  void showEvent(QShowEvent* Event) override;
+
 private:
   QTextCursor Selection() const;
   void SetSelection(const QTextCursor& Cursor);
+  void SetTextCursorKeepingView(const QTextCursor& Cursor);
+  void HideSelectionWhileUnfocused();
   void MergeIntoSelection(const QTextCharFormat& Format);
   const QString& PlainText() const;
 

@@ -1,5 +1,6 @@
 #include "tests/support/ExpectedReport.h"
 #include "tests/package/TaskDialogTestSupport.h"
+#include "tests/package/ViewerTestSupport.h"
 
 #include "package/Vesparo.h"
 #include "hostfw/Exceptions.h"
@@ -158,6 +159,7 @@ TEST_F(Prompt, MailGoesOnlyWithTheBoxTickedAndMailConfigured)
 
 TEST_F(Prompt, EachClickOnTheTextsOpensAViewerThatStaysUsableAndOutlivesThePrompt)
 {
+  TestSupport::WriteAll(ReportPath(), ViewerTests::CrLfLines(ViewerTests::FullReport()));
   QList<QPointer<u_errorFileReader::TFrmErroReader>> Viewers;
   int PageAfterClick = -1;
   TOnScreen Hook([&](QDialog& Dialog) {
@@ -189,6 +191,9 @@ TEST_F(Prompt, EachClickOnTheTextsOpensAViewerThatStaysUsableAndOutlivesThePromp
     EXPECT_EQ(Viewer->parent(), nullptr);
   }
   EXPECT_EQ(PageAfterClick, 2);
+  // Each opens as the viewer program's window does.
+  for (const auto& Viewer : Viewers)
+    ViewerTests::ExpectEachTextAtItsTopWithNothingSelected(*Viewer);
 
   // Each frees itself when closed.
   for (const auto& Viewer : Viewers)
