@@ -7,6 +7,7 @@
 #include "hostfw/TextFile.h"
 #include "package/Edition.h"
 #include "package/HmldFormat.h"
+#include "package/MailProgress.h"
 #include "package/VesparoEnvironment.h"
 #include "package/Vesparoutil.h"
 #include "package/halvernSynTaskDialog.h"
@@ -18,6 +19,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <memory>
 
 namespace Vesparo {
@@ -233,6 +235,12 @@ void MailCheck(MailAutomation::HRESULT Code, const QString& What)
     throw EOleError(QStringLiteral("%1: %2").arg(What, MailAutomation::ErrorDescription()), Code);
 }
 
+void ShowMailNotSent()
+{
+  if (auto* App = Application::Instance())
+    App->MessageBox(MailNotSentText, MailNotSentCaption, Application::MB_OK | Application::MB_ICONERROR);
+}
+
 std::shared_ptr<MailAutomation::TMailApplication> MailApplication()
 {
   std::shared_ptr<MailAutomation::TMailApplication> Running;
@@ -250,37 +258,57 @@ void TCVVesparo::EmailDoc(const QString& AttachmentPath, const QString& Comment,
   // A mail program that cannot be reached is the caller's to report.
   const std::shared_ptr<MailAutomation::TMailApplication> MailProgram = MailApplication();
 
-  // Without ";" the setting is one recipient as it stands.
+  // Without ";" the setting is one recipient as it stands. A setting that
+  // names nobody, blanks and ";" only, is a setting left empty.
   StringList::TStringList Recipients;
-  if (FMailrecipient.trimmed().isEmpty())
-    Recipients.Add(PlaceholderRecipient);
-  else if (!FMailrecipient.contains(QLatin1Char(';')))
+  if (!FMailrecipient.contains(QLatin1Char(';')))
     Recipients.Add(FMailrecipient);
   else
     Split(QLatin1Char(';'), FMailrecipient, Recipients);
+  QStringList ToSend = Recipients.Strings();
+  if (std::all_of(ToSend.begin(), ToSend.end(), [](const QString& Entry) { return Entry.trimmed().isEmpty(); }))
+    ToSend = QStringList{PlaceholderRecipient};
 
   const QString ExeFileName = Vesparoutil::ExtractFileName(Vesparoutil::ApplicationExeName());
   const QString Subject = Edition::EditionText(FMailsubject + MailApplicationLabel + ExeFileName);
   const QString Body = Edition::EditionText(FMailMessage + CrLf + CrLf + CrLf + MailCommentsLabel + Comment + CrLf +
                                             CrLf + MailReportLabel + CrLf + CrLf + ReportText);
+  // Taken now: the loop below runs the application's events, and one of
+  // them may close the form that owns this component.
+  const bool SendAttachment = FMailsendAttachment;
+  qsizetype Left = std::count_if(ToSend.begin(), ToSend.end(), [](const QString& R) { return !R.isEmpty(); });
 
+  auto* App = Application::Instance();
+  MailProgress::TMailProgress Progress(App ? App->Handle() : nullptr, static_cast<int>(Left));
+  Progress.show();
   // One mail per recipient; a recipient that fails is told and the next one
-  // still gets its mail.
-  for (const QString& Recipient : Recipients.Strings()) {
+  // still gets its mail, unless the server could not be reached at all.
+  for (const QString& Recipient : ToSend) {
+    if (Progress.Cancelled())
+      break;
     try {
       std::shared_ptr<MailAutomation::TMailItem> Item;
       MailCheck(MailProgram->CreateItem(MailAutomation::olMailItem, Item), QStringLiteral("CreateItem"));
       if (Recipient.isEmpty())
         continue;
+      Progress.SendingTo(Recipient, static_cast<int>(Left--));
       MailCheck(Item->Recipients().Add(Edition::EditionText(Recipient)), QStringLiteral("Recipients.Add"));
       MailCheck(Item->SetSubject(Subject), QStringLiteral("Subject"));
       MailCheck(Item->SetBody(Body), QStringLiteral("Body"));
-      if (FMailsendAttachment && QFileInfo(AttachmentPath).isFile())
+      if (SendAttachment && QFileInfo(AttachmentPath).isFile())
         MailCheck(Item->Attachments().Add(AttachmentPath), QStringLiteral("Attachments.Add"));
-      MailCheck(Item->Send(), QStringLiteral("Send"));
+      QString Failure;
+      const MailAutomation::HRESULT Sent = Progress.Send(*Item, Failure);
+      if (MailAutomation::Failed(Sent))
+        throw EOleError(QStringLiteral("Send: %1").arg(Failure), Sent);
+    } catch (const EOleError& E) {
+      ShowMailNotSent();
+      // A server that never answered counts as a mail program that is not
+      // there: the other recipients would only wait for it in turn.
+      if (E.ErrorCode == MailAutomation::MAPI_E_NETWORK_ERROR)
+        break;
     } catch (...) {
-      if (auto* App = Application::Instance())
-        App->MessageBox(MailNotSentText, MailNotSentCaption, Application::MB_OK | Application::MB_ICONERROR);
+      ShowMailNotSent();
     }
   }
 }

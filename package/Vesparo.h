@@ -84,8 +84,12 @@ public:
   // Mails the report to each recipient of Mailrecipient, one mail each, the
   // archive attached when MailsendAttachment is set and the file exists. A
   // recipient whose mail fails is told in a box and the next one still gets
-  // its mail; a mail program that cannot be started raises to the caller.
-  // Virtual so that a test can see what the prompt hands over.
+  // its mail; a server that never answers is told once and the remaining
+  // recipients are skipped; a mail program that cannot be started raises to
+  // the caller. The mails go off the GUI thread under a modal progress
+  // window whose Cancel stops after the mail under way; returns once
+  // sending is over. Virtual so that a test can see what the prompt hands
+  // over.
   virtual void EmailDoc(const QString& AttachmentPath, const QString& Comment, const QString& ReportText);
 
   // Fills Strings from Input split at Delimiter, by the delimited-text rule.

@@ -584,6 +584,8 @@ int TTaskDialog::Execute(TCommonButtons aCommonButtons, int aButtonDef, TTaskDia
                          TTaskDialogIcon aDialogIcon, TTaskDialogFooterIcon aFooterIcon, int aRadioDef, int aWidth,
                          QWidget* aParent, bool NonNative, bool aClassicStyle)
 {
+  // A failure belongs to the call that met it; a kept record is shown again.
+  ClickFailure = nullptr;
   if constexpr (Edition::AnsiTexts) {
     // This edition's record holds 8-bit texts.
     for (QString* Text : {&Title, &Inst, &Content, &Buttons, &Radios, &Info, &InfoExpanded, &InfoCollapse, &Footer,

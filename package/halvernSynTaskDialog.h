@@ -178,9 +178,10 @@ struct TTaskDialog {
   // report, kept in FrmErroReader, usable while the dialog is up.
   void Label1Click(QObject* Sender);
 
-  // The error a button click met; Execute raises it once the report has
-  // been handed on and the results are filled, and it stays here so that
-  // the caller can tell it from a failure of the hand-off.
+  // The error a button click of the last Execute met; Execute raises it once
+  // the report has been handed on and the results are filled, and it stays
+  // here until the next Execute so that the caller can tell it from a
+  // failure of the hand-off.
   std::exception_ptr ClickFailure;
 
 private:

@@ -1,5 +1,6 @@
 #include "platform/MailAutomation.h"
 
+#include "platform/Netrc.h"
 #include "platform/Registry.h"
 
 #include <QDateTime>
@@ -21,6 +22,9 @@ namespace MailAutomation {
 namespace {
 
 thread_local QString LastError;
+
+std::mutex TransportLock;
+TTransport CurrentTransport;
 
 HRESULT Fail(HRESULT Code, const QString& Description)
 {
@@ -165,6 +169,14 @@ QByteArray EncodeSubject(const QString& Subject)
   return Plain ? Flat.toLatin1() : EncodedWords(Flat, 9);
 }
 
+struct TDeadline {
+  std::chrono::steady_clock::time_point When;
+  static int Passed(void* Self, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+  {
+    return std::chrono::steady_clock::now() >= static_cast<const TDeadline*>(Self)->When ? 1 : 0;
+  }
+};
+
 std::weak_ptr<TMailApplication>& RunningApplication()
 {
   static std::weak_ptr<TMailApplication> Running;
@@ -174,6 +186,12 @@ std::weak_ptr<TMailApplication>& RunningApplication()
 }  // namespace
 
 QString ErrorDescription() { return LastError; }
+
+void SetTransport(const TTransport& Transport)
+{
+  const std::lock_guard Lock(TransportLock);
+  CurrentTransport = Transport;
+}
 
 HRESULT TRecipients::Add(const QString& Name)
 {
@@ -196,7 +214,13 @@ HRESULT TAttachments::Add(const QString& Source)
   return S_OK;
 }
 
-TMailItem::TMailItem(TServerSettings Settings) : FSettings(std::move(Settings)) {}
+TMailItem::TMailItem(TServerSettings Settings) : FSettings(std::move(Settings))
+{
+  // Here rather than in Send: the global set-up must not race another thread.
+  InitializeCurlOnce();
+  const std::lock_guard Lock(TransportLock);
+  FTransport = CurrentTransport;
+}
 
 HRESULT TMailItem::SetSubject(const QString& Subject)
 {
@@ -216,7 +240,6 @@ HRESULT TMailItem::Send()
     return Fail(E_FAIL, QStringLiteral("the item has been sent already"));
   if (FRecipients.Addresses().isEmpty())
     return Fail(E_FAIL, QStringLiteral("the item has no recipient"));
-  InitializeCurlOnce();
 
   const TCurlHandle Curl(curl_easy_init());
   if (!Curl)
@@ -263,21 +286,44 @@ HRESULT TMailItem::Send()
     return Fail(E_FAIL, QStringLiteral("out of memory"));
 
   char ErrorBuffer[CURL_ERROR_SIZE] = {};
-  const QByteArray Url = FSettings.SmtpUrl.toUtf8();
+  const QUrl Server(FSettings.SmtpUrl);
+  const QByteArray Url = Server.adjusted(QUrl::RemoveUserInfo).toString(QUrl::FullyEncoded).toUtf8();
   const QByteArray Sender = "<" + From.toLatin1() + ">";
+  // The login is ours to find, not curl's: we must know whether there is
+  // one before deciding whether plain text will do.
+  std::optional<Netrc::TLogin> Login = Netrc::LoginFor(Server.host(), Server.userName());
+  if (!Login && !Server.userName().isEmpty())
+    Login = Netrc::TLogin{Server.userName().toUtf8(), QByteArray()};
+  const QByteArray TrustedCertificates = QFile::encodeName(FTransport.TrustedCertificates);
   CURL* C = Curl.get();
   curl_easy_setopt(C, CURLOPT_ERRORBUFFER, ErrorBuffer);
   curl_easy_setopt(C, CURLOPT_URL, Url.constData());
   curl_easy_setopt(C, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
   curl_easy_setopt(C, CURLOPT_NOSIGNAL, 1L);
-  // Credentials only from the user's ~/.netrc; none is fine.
-  curl_easy_setopt(C, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_OPTIONAL));
-  // Never send a password in clear when the server can do better.
-  curl_easy_setopt(C, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
-  curl_easy_setopt(C, CURLOPT_CONNECTTIMEOUT, 30L);
-  // The caller waits for the send: give up on a server that stops answering.
-  curl_easy_setopt(C, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(C, CURLOPT_LOW_SPEED_TIME, 60L);
+  curl_easy_setopt(C, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED));
+  if (Login) {
+    curl_easy_setopt(C, CURLOPT_USERNAME, Login->Login.constData());
+    curl_easy_setopt(C, CURLOPT_PASSWORD, Login->Password.constData());
+  }
+  // A login goes encrypted or not at all: STARTTLS is then a must, and curl
+  // gives up before AUTH on a server that does not offer it. Without a login
+  // there is nothing to protect but the report; take TLS where offered.
+  curl_easy_setopt(C, CURLOPT_USE_SSL, static_cast<long>(Login ? CURLUSESSL_ALL : CURLUSESSL_TRY));
+  if (!TrustedCertificates.isEmpty())
+    curl_easy_setopt(C, CURLOPT_CAINFO, TrustedCertificates.constData());
+  // The connect limit covers the server's greeting, TLS and the login; the
+  // mail limit the whole transfer, so a server that keeps sending a byte
+  // now and then is given up all the same.
+  curl_easy_setopt(C, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(FTransport.ConnectLimit.count()));
+  curl_easy_setopt(C, CURLOPT_TIMEOUT_MS, static_cast<long>(FTransport.MailLimit.count()));
+  // curl's own limit does not cover the QUIT with which it leaves a server,
+  // and a dribbling server would keep it there: the connection is closed
+  // within the transfer, and the deadline checked all the way through.
+  const TDeadline Deadline{std::chrono::steady_clock::now() + FTransport.MailLimit};
+  curl_easy_setopt(C, CURLOPT_FORBID_REUSE, 1L);
+  curl_easy_setopt(C, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(C, CURLOPT_XFERINFOFUNCTION, &TDeadline::Passed);
+  curl_easy_setopt(C, CURLOPT_XFERINFODATA, &Deadline);
   curl_easy_setopt(C, CURLOPT_MAIL_FROM, Sender.constData());
   curl_easy_setopt(C, CURLOPT_MAIL_RCPT, Recipients.get());
   curl_easy_setopt(C, CURLOPT_HTTPHEADER, Headers.get());
@@ -285,10 +331,18 @@ HRESULT TMailItem::Send()
 
   const CURLcode Result = curl_easy_perform(C);
   if (Result != CURLE_OK) {
-    const QString Reason = QString::fromUtf8(ErrorBuffer[0] ? ErrorBuffer : curl_easy_strerror(Result));
-    return Fail(E_FAIL, QStringLiteral("the mail to %1 could not be sent through %2: %3")
-                          .arg(FRecipients.Addresses().join(QLatin1String(", ")), ServerName(FSettings.SmtpUrl),
-                               Reason.trimmed()));
+    QString Reason = QString::fromUtf8(ErrorBuffer[0] ? ErrorBuffer : curl_easy_strerror(Result)).trimmed();
+    if (Result == CURLE_ABORTED_BY_CALLBACK)
+      Reason = QStringLiteral("no answer within %1 ms").arg(FTransport.MailLimit.count());
+    if (Result == CURLE_USE_SSL_FAILED && Login)
+      Reason += QStringLiteral(" (there is a login for this server, and a login never travels without TLS)");
+    // Not a byte of reply, not even a greeting: the server is out of reach,
+    // and will be for the next mail as well.
+    long ReplyBytes = 0;
+    curl_easy_getinfo(C, CURLINFO_HEADER_SIZE, &ReplyBytes);
+    return Fail(ReplyBytes == 0 ? MAPI_E_NETWORK_ERROR : E_FAIL,
+                QStringLiteral("the mail to %1 could not be sent through %2: %3")
+                  .arg(FRecipients.Addresses().join(QLatin1String(", ")), ServerName(FSettings.SmtpUrl), Reason));
   }
   FSent = true;
   return S_OK;

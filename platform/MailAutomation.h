@@ -9,8 +9,14 @@
 // value "SmtpUrl" (smtp://host:port, or smtps://host:port for implicit TLS)
 // and value "From" (the sender address). Without "SmtpUrl" the mail program
 // counts as not installed: no application object can be created. Login
-// credentials come from ~/.netrc, never from the registry store; a plain
-// smtp:// connection is upgraded by STARTTLS where the server offers it.
+// credentials come from ~/.netrc, never from the registry store. A login
+// only ever travels encrypted: with one, an smtp:// server must take
+// STARTTLS or the mail fails before anything secret is sent; without one,
+// STARTTLS is used where the server offers it.
+//
+// A send blocks its thread for at most the limits of TTransport: so long to
+// connect (up to the server's greeting, TLS and login), so long for the whole
+// mail, a server that dribbles its answers included.
 //
 // As automation calls do, every call answers with a status code; the text of
 // the last failure of the calling thread is ErrorDescription().
@@ -21,6 +27,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -37,6 +44,8 @@ inline constexpr HRESULT STG_E_FILENOTFOUND = static_cast<HRESULT>(0x80030002);
 inline constexpr HRESULT MK_E_UNAVAILABLE = static_cast<HRESULT>(0x800401E3);
 inline constexpr HRESULT CO_E_CLASSSTRING = static_cast<HRESULT>(0x800401F3);
 inline constexpr HRESULT CO_E_APPNOTFOUND = static_cast<HRESULT>(0x800401F5);
+// The server never answered: it cannot be reached, or gave no greeting.
+inline constexpr HRESULT MAPI_E_NETWORK_ERROR = static_cast<HRESULT>(0x80040115);
 
 // The identifier under which the mail program's application object is found.
 inline constexpr QLatin1String MailApplicationProgId("Outlook.Application");
@@ -50,6 +59,17 @@ inline constexpr QLatin1String FromValue("From");
 
 // Why the last failing call of this thread failed.
 QString ErrorDescription();
+
+// How mail travels. A test shortens the limits and trusts its own server's
+// certificate; the product keeps the defaults.
+struct TTransport {
+  std::chrono::milliseconds ConnectLimit{15000};
+  std::chrono::milliseconds MailLimit{60000};
+  // A PEM file of the certificates trusted for TLS; empty: the system's.
+  QString TrustedCertificates;
+};
+// Applies to the items created from now on.
+void SetTransport(const TTransport& Transport);
 
 class TRecipients {
 public:
@@ -96,6 +116,8 @@ public:
 
   // Delivers the item to every recipient in one SMTP transaction; a
   // recipient the server refuses fails the whole item. An item is sent once.
+  // Blocks the calling thread (any thread) within the transport's limits;
+  // MAPI_E_NETWORK_ERROR when the server never answered.
   // The subject's line breaks and control characters turn into blanks, and
   // a subject beyond plain ASCII goes as RFC 2047 encoded words; the body is
   // UTF-8 plain text with CR LF line breaks, quoted-printable; attachments
@@ -104,6 +126,7 @@ public:
 
 private:
   TServerSettings FSettings;
+  TTransport FTransport;
   TRecipients FRecipients;
   TAttachments FAttachments;
   QString FSubject;

@@ -2,11 +2,9 @@
 
 #include "platform/ScreenX11.h"
 
-#include <QCursor>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPixmap>
-#include <QPolygon>
 #include <QScreen>
 #include <QWindow>
 
@@ -102,22 +100,12 @@ std::optional<TCursorInfo> TRealScreen::GetCursorInfo()
 {
   if (!qGuiApp)
     return std::nullopt;
+  // A cursor the window system cannot show us is left out of the picture,
+  // rather than one drawn that may not be what the user saw.
   TCursorInfo Cursor;
   if (ScreenX11::ReadCursor(Cursor.Image, Cursor.HotSpot, Cursor.Position))
     return Cursor;
-  return TCursorInfo{PlainArrowCursor(), QPoint(0, 0), QCursor::pos()};
-}
-
-QImage PlainArrowCursor()
-{
-  QImage Arrow(12, 19, QImage::Format_ARGB32_Premultiplied);
-  Arrow.fill(Qt::transparent);
-  QPainter Painter(&Arrow);
-  const QPolygon Shape({{0, 0}, {0, 16}, {4, 12}, {7, 18}, {9, 17}, {6, 11}, {11, 11}});
-  Painter.setPen(Qt::white);
-  Painter.setBrush(Qt::black);
-  Painter.drawPolygon(Shape);
-  return Arrow;
+  return std::nullopt;
 }
 
 }  // namespace Screen

@@ -1,8 +1,8 @@
 #pragma once
 // The screen as the screenshot step sees it: the foreground window, the
 // desktop's pixels and the mouse cursor. The real source reads the window
-// system through Qt (and the X server's cursor image where there is one); a
-// test may put a source of canned data in its place.
+// system through Qt and the cursor from the X server (no cursor where its
+// image cannot be read); a test may put a source of canned data in its place.
 
 #include <QImage>
 #include <QPoint>
@@ -29,7 +29,7 @@ public:
   // The desktop's pixels inside Rect (screen coordinates), as an image of
   // Rect's size; what lies on no screen stays black.
   virtual QImage GrabDesktop(const QRect& Rect) = 0;
-  // The cursor, when it is showing.
+  // The cursor, when it is showing and its image can be read.
   virtual std::optional<TCursorInfo> GetCursorInfo() = 0;
 };
 
@@ -45,9 +45,5 @@ public:
   QImage GrabDesktop(const QRect& Rect) override;
   std::optional<TCursorInfo> GetCursorInfo() override;
 };
-
-// The plain arrow drawn when the window system offers no cursor image; its
-// hot spot is the tip at (0, 0).
-QImage PlainArrowCursor();
 
 }  // namespace Screen

@@ -5,18 +5,30 @@
 
 #include "hostfw/Application.h"
 #include "hostfw/Exceptions.h"
+#include "package/MailProgress.h"
 #include "package/Vesparoutil.h"
 #include "tests/support/SmtpServer.h"
 #include "tests/support/TempEnvironment.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QFileInfo>
 #include <QJsonObject>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <stdexcept>
 
 #include <gtest/gtest.h>
 
 using TestSupport::TSmtpServer;
+using namespace std::chrono_literals;
 
 inline void PrintTo(const QString& Text, std::ostream* Out) { *Out << '"' << Text.toStdString() << '"'; }
 
@@ -59,6 +71,52 @@ QStringList Recipients(const QJsonArray& Messages)
   return Result;
 }
 
+// The progress window as the application's own timer meets it while mail
+// goes out; the timer only ticks while the GUI thread is free.
+struct TWatch {
+  int Ticks = 0;
+  QStringList Seen;  // "recipient | left", each change once
+  QStringList Texts;
+  bool ApplicationModal = false;
+  std::function<void(MailProgress::TMailProgress&)> Act;  // done once, on the first sight
+  QTimer Timer;
+
+  TWatch()
+  {
+    QObject::connect(&Timer, &QTimer::timeout, [this] { Tick(); });
+    Timer.start(10);
+  }
+  void Tick()
+  {
+    ++Ticks;
+    for (QWidget* Window : QApplication::topLevelWidgets()) {
+      auto* Progress = qobject_cast<MailProgress::TMailProgress*>(Window);
+      if (!Progress || !Progress->isVisible())
+        continue;
+      const QString Now = Progress->findChild<QLabel*>(QStringLiteral("Recipient"))->text() + " | " +
+                          Progress->findChild<QLabel*>(QStringLiteral("Left"))->text();
+      if (Seen.isEmpty() || Seen.last() != Now)
+        Seen << Now;
+      Texts = QStringList{Progress->windowTitle()};
+      for (const QLabel* Label : Progress->findChildren<QLabel*>())
+        if (Label->objectName().isEmpty())
+          Texts << Label->text();
+      for (const QPushButton* Button : Progress->findChildren<QPushButton*>())
+        Texts << Button->text();
+      ApplicationModal = Progress->windowModality() == Qt::ApplicationModal;
+      if (Act)
+        std::exchange(Act, {})(*Progress);
+    }
+  }
+  static bool ProgressShowing()
+  {
+    for (QWidget* Window : QApplication::topLevelWidgets())
+      if (qobject_cast<MailProgress::TMailProgress*>(Window) && Window->isVisible())
+        return true;
+    return false;
+  }
+};
+
 QJsonValue Get(const QJsonValue& Message, const char* Name) { return Message.toObject().value(QLatin1String(Name)); }
 QString Text(const QJsonValue& Message, const char* Name) { return Get(Message, Name).toString(); }
 
@@ -76,7 +134,21 @@ protected:
     TestSupport::WriteAll(Archive, Bytes);
     EXPECT_GT(Server.Port(), 0) << "the SMTP server did not start";
     TestSupport::SetMailSettings(Server.Url(), QStringLiteral("reports@example.net"));
+    Limits({});
   }
+  ~Mail() override { MailAutomation::SetTransport({}); }
+
+  // The product's limits unless shortened; our server's certificate trusted.
+  static void Limits(std::optional<std::chrono::milliseconds> Connect,
+                     std::optional<std::chrono::milliseconds> Whole = std::nullopt)
+  {
+    MailAutomation::TTransport Transport;
+    Transport.ConnectLimit = Connect.value_or(Transport.ConnectLimit);
+    Transport.MailLimit = Whole.value_or(Transport.MailLimit);
+    Transport.TrustedCertificates = TestSupport::SmtpServerCertificate;
+    MailAutomation::SetTransport(Transport);
+  }
+  void WriteNetrc(const QByteArray& Text) const { TestSupport::WriteAll(Env.Root() + QStringLiteral("/.netrc"), Text); }
 
   QString ExpectedSubject(const QString& Mailsubject) const
   {
@@ -104,7 +176,24 @@ protected:
 
 class MailWithLogin : public Mail {
 protected:
-  MailWithLogin() : Mail({QStringLiteral("--auth"), QStringLiteral("corvane:s3cret")}) {}
+  MailWithLogin() : Mail({QStringLiteral("--tls"), QStringLiteral("--auth"), QStringLiteral("corvane:s3cret")}) {}
+};
+
+// A careless server: no STARTTLS, and any login taken in clear.
+class MailWithoutTls : public Mail {
+protected:
+  MailWithoutTls() : Mail({QStringLiteral("--any-login")}) {}
+};
+
+class MailOverStartTls : public Mail {
+protected:
+  MailOverStartTls() : Mail({QStringLiteral("--tls")}) {}
+};
+
+// Each greeting half a second late: time to watch the progress window.
+class MailSlowly : public Mail {
+protected:
+  MailSlowly() : Mail({QStringLiteral("--greet-after"), QStringLiteral("0.5")}) {}
 };
 
 }  // namespace
@@ -271,6 +360,9 @@ TEST_F(Mail, RecipientRules)
     {"a@example.org;", {"a@example.org"}, 0},
     {"", {"bugreport@corvane.invalid"}, 0},
     {" \t ", {"bugreport@corvane.invalid"}, 0},
+    // Naming nobody is leaving the setting empty, whatever the ";".
+    {";", {"bugreport@corvane.invalid"}, 0},
+    {" ; ;\t;\r\n", {"bugreport@corvane.invalid"}, 0},
   };
   for (const TCase& Case : Cases) {
     SCOPED_TRACE(Case.Mailrecipient.toStdString());
@@ -316,11 +408,164 @@ TEST_F(MailWithLogin, CredentialsComeFromTheUsersNetrc)
   Component.EmailDoc(Archive, QString(), Report);
   EXPECT_EQ(Boxes.Shown.size(), 1);  // the server wants a login, and there is none
 
-  TestSupport::WriteAll(Env.Root() + QStringLiteral("/.netrc"), "machine 127.0.0.1 login corvane password s3cret\n");
+  WriteNetrc("machine 127.0.0.1 login corvane password s3cret\n");
   Component.EmailDoc(Archive, QString(), Report);
   EXPECT_EQ(Boxes.Shown.size(), 1);
   const QJsonArray Messages = Server.Messages();
   ASSERT_EQ(Messages.size(), 1);
   EXPECT_EQ(Text(Messages[0], "login"), "corvane");
+  EXPECT_TRUE(Get(Messages[0], "tls").toBool());
   EXPECT_FALSE(TestSupport::ReadAll(Registry::StoreFilePath(Registry::HKEY_CURRENT_USER)).contains("s3cret"));
+}
+
+TEST_F(MailWithoutTls, ALoginNeverTravelsInClear)
+{
+  TBoxes Boxes;
+  Component.setMailrecipient(QStringLiteral("a@example.org;b@example.org"));
+  // A login from ~/.netrc, by the machine's own entry or by "default"; a
+  // user name in the server's URL is a login as well.
+  WriteNetrc("machine 127.0.0.1 login corvane password s3cret\n");
+  Component.EmailDoc(Archive, QString(), Report);
+  WriteNetrc("machine mail.example.org login other password x\ndefault login corvane password s3cret\n");
+  Component.EmailDoc(Archive, QString(), Report);
+  QFile::remove(Env.Root() + QStringLiteral("/.netrc"));
+  TestSupport::SetMailSettings(QStringLiteral("smtp://corvane@127.0.0.1:%1").arg(Server.Port()),
+                               QStringLiteral("reports@example.net"));
+  Component.EmailDoc(Archive, QString(), Report);
+
+  // The server answered, so each recipient is told on its own.
+  EXPECT_EQ(Boxes.Shown.size(), 6);
+  EXPECT_TRUE(Server.AuthAttempts().isEmpty()) << Server.AuthAttempts().join(QLatin1Char(' ')).toStdString();
+  EXPECT_TRUE(Server.Messages().isEmpty());
+
+  // With no login for it the server gets the mail as before, in clear.
+  WriteNetrc("machine mail.example.org login other password x\n");
+  TestSupport::SetMailSettings(Server.Url(), QStringLiteral("reports@example.net"));
+  Component.setMailrecipient(QStringLiteral("a@example.org"));
+  Component.EmailDoc(Archive, QString(), Report);
+  EXPECT_EQ(Boxes.Shown.size(), 6);
+  const QJsonArray Messages = Server.Messages();
+  ASSERT_EQ(Messages.size(), 1);
+  EXPECT_FALSE(Get(Messages[0], "tls").toBool());
+  EXPECT_TRUE(Get(Messages[0], "login").isNull());
+}
+
+TEST_F(MailOverStartTls, WithoutALoginStartTlsIsTakenWhereOffered)
+{
+  TBoxes Boxes;
+  Component.setMailrecipient(QStringLiteral("a@example.org"));
+  Component.EmailDoc(Archive, QString(), Report);
+  EXPECT_TRUE(Boxes.Shown.isEmpty());
+  const QJsonArray Messages = Server.Messages();
+  ASSERT_EQ(Messages.size(), 1);
+  EXPECT_TRUE(Get(Messages[0], "tls").toBool());
+}
+
+TEST_F(MailSlowly, AProgressWindowShowsWhileTheApplicationGoesOn)
+{
+  TBoxes Boxes;
+  TWatch Watch;
+  // An empty entry between the ";" is no recipient, and not counted.
+  Component.setMailrecipient(QStringLiteral("a@example.org;;b@example.org;c@example.org"));
+  Component.EmailDoc(Archive, QString(), Report);
+
+  EXPECT_TRUE(Boxes.Shown.isEmpty());
+  EXPECT_EQ(Recipients(Server.Messages()), (QStringList{"a@example.org", "b@example.org", "c@example.org"}));
+  EXPECT_EQ(Watch.Seen, (QStringList{"a@example.org | Recipients left: 3", "b@example.org | Recipients left: 2",
+                                     "c@example.org | Recipients left: 1"}));
+  EXPECT_EQ(Watch.Texts, (QStringList{"Sending the error report", "Sending the error report", "Cancel"}));
+  EXPECT_TRUE(Watch.ApplicationModal);
+  // Three greetings half a second late each: the timer went on meanwhile.
+  EXPECT_GT(Watch.Ticks, 30);
+  EXPECT_FALSE(TWatch::ProgressShowing());
+}
+
+TEST_F(MailSlowly, CancelStopsAfterTheMailUnderWay)
+{
+  TBoxes Boxes;
+  TWatch Watch;
+  bool CancelDisabled = false;
+  Watch.Act = [&CancelDisabled](MailProgress::TMailProgress& Progress) {
+    QPushButton* Cancel = Progress.findChild<QPushButton*>();
+    Cancel->click();
+    CancelDisabled = !Cancel->isEnabled();
+  };
+  Component.setMailrecipient(QStringLiteral("a@example.org;b@example.org;c@example.org"));
+  Component.EmailDoc(Archive, QString(), Report);
+  EXPECT_TRUE(CancelDisabled);
+  EXPECT_TRUE(Boxes.Shown.isEmpty());
+  EXPECT_EQ(Recipients(Server.Messages()), QStringList{"a@example.org"});
+
+  // The window's close box and Escape cancel as well.
+  Server.Clear();
+  Watch.Act = [](MailProgress::TMailProgress& Progress) { Progress.close(); };
+  Component.EmailDoc(Archive, QString(), Report);
+  EXPECT_EQ(Recipients(Server.Messages()), QStringList{"a@example.org"});
+  Server.Clear();
+  Watch.Act = [](MailProgress::TMailProgress& Progress) {
+    QKeyEvent Escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(&Progress, &Escape);
+  };
+  Component.EmailDoc(Archive, QString(), Report);
+  EXPECT_EQ(Recipients(Server.Messages()), QStringList{"a@example.org"});
+}
+
+TEST_F(MailSlowly, EventsHandledWhileMailGoesOutHarmNothing)
+{
+  TBoxes Boxes;
+  // The form that owns the component closes, and a handler of the
+  // application raises, while the first mail is under way.
+  auto* Owned = new Vesparo::TCVVesparo;
+  Owned->setMailrecipient(QStringLiteral("a@example.org;b@example.org"));
+  QTimer::singleShot(100, [Owned] { delete Owned; });
+  QTimer Raising;
+  Raising.setSingleShot(true);
+  QObject::connect(&Raising, &QTimer::timeout, [] { throw std::runtime_error("raised inside the loop"); });
+  Raising.start(200);
+  Owned->EmailDoc(Archive, QString(), Report);
+
+  ASSERT_EQ(Boxes.Shown.size(), 1);
+  EXPECT_EQ(Boxes.Shown[0].Text, "raised inside the loop");
+  EXPECT_EQ(Recipients(Server.Messages()), (QStringList{"a@example.org", "b@example.org"}));
+}
+
+TEST_F(Mail, AServerOutOfReachIsToldOnceAndTheOthersAreSkipped)
+{
+  TBoxes Boxes;
+  Component.setMailrecipient(QStringLiteral("a@example.org;b@example.org;c@example.org;d@example.org"));
+  // Nothing listens.
+  TestSupport::SetMailSettings(QStringLiteral("smtp://127.0.0.1:%1").arg(TestSupport::ClosedPort()));
+  Component.EmailDoc(Archive, QString(), Report);
+  EXPECT_EQ(Boxes.Shown.size(), 1);
+
+  // A server that takes the connection but never greets within the limit.
+  Limits(1s);
+  TSmtpServer Mute(Env.Root() + QStringLiteral("/mute"), {QStringLiteral("--greet-after"), QStringLiteral("30")});
+  TestSupport::SetMailSettings(Mute.Url());
+  Component.EmailDoc(Archive, QString(), Report);
+  ASSERT_EQ(Boxes.Shown.size(), 2);
+  EXPECT_EQ(Boxes.Shown[1].Text, "Mail could not be sent .");
+  EXPECT_TRUE(Mute.Messages().isEmpty());
+}
+
+TEST_F(Mail, AServerThatDribblesIsGivenUpAtTheLimits)
+{
+  TBoxes Boxes;
+  Component.setMailrecipient(QStringLiteral("a@example.org;b@example.org"));
+  // Its greeting's answer without end: the connect limit. It did answer,
+  // so each recipient is tried and told.
+  Limits(1s);
+  TSmtpServer Ehlo(Env.Root() + QStringLiteral("/ehlo"), {QStringLiteral("--dribble-ehlo"), QStringLiteral("30")});
+  TestSupport::SetMailSettings(Ehlo.Url());
+  Component.EmailDoc(Archive, QString(), Report);
+  EXPECT_EQ(Boxes.Shown.size(), 2);
+
+  // Its answer to the mail without end: the limit of the whole mail.
+  Limits(10s, 2s);
+  TSmtpServer Data(Env.Root() + QStringLiteral("/data"), {QStringLiteral("--dribble-data"), QStringLiteral("30")});
+  TestSupport::SetMailSettings(Data.Url());
+  Component.setMailrecipient(QStringLiteral("a@example.org"));
+  Component.EmailDoc(Archive, QString(), Report);
+  EXPECT_EQ(Boxes.Shown.size(), 3);
+  EXPECT_TRUE(Data.Messages().isEmpty());
 }

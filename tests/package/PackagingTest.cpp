@@ -148,6 +148,14 @@ TEST_F(Packaging, TheCaptureHoldsTheRectangleWithTheCursorWhereItLies)
   EXPECT_TRUE(Bitmap.isNull());
 }
 
+TEST(RealScreenWithoutCursorImage, DrawsNoCursor)
+{
+  // The offscreen platform has no X server to read the cursor from: the
+  // picture gets no cursor at all rather than one made up.
+  Screen::TRealScreen Real;
+  EXPECT_FALSE(Real.GetCursorInfo());
+}
+
 TEST_F(Packaging, TheScreenshotSetsTheThreeNamesFromOneStampAndTheSeparatorsForGood)
 {
   ASSERT_FALSE(QFileInfo::exists(Env.DataFolder()));

@@ -77,19 +77,34 @@ TPromptSeen See(QDialog& Dialog)
 
 class Prompt : public TWithReport {
 protected:
+  // The native dialog stands by, whatever the kernel's version: the prompt
+  // must take the emulated path for its query flag, not for a lack of it.
   void SetUp() override
   {
     TWithReport::SetUp();
+    Saved = TaskDialogIndirect;
+    NativeCalls = 0;
+    TaskDialogIndirect = [](const TaskDialog::TASKDIALOGCONFIG*, int*, int*, std::int32_t*) -> std::int32_t {
+      ++NativeCalls;
+      return TaskDialog::S_OK;
+    };
     Component.VersionInformation();
   }
+  void TearDown() override
+  {
+    TaskDialogIndirect = Saved;
+    EXPECT_EQ(NativeCalls, 0);
+    TWithReport::TearDown();
+  }
   TMailRecordingVesparo Component;
+  TTaskDialogIndirect Saved = nullptr;
+  static inline int NativeCalls = 0;
 };
 
 }  // namespace
 
 TEST_F(Prompt, ShowsTheRecordOfTheErrorPromptOnTheEmulatedPath)
 {
-  ASSERT_NE(TaskDialogIndirect, nullptr);  // the query flag decides, not a missing native dialog
   QList<TPromptSeen> Seen;
   TOnScreen Hook([&Seen](QDialog& Dialog) {
     Seen << See(Dialog);

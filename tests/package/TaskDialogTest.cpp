@@ -1,9 +1,12 @@
 #include "tests/package/TaskDialogTestSupport.h"
 
 #include "hostfw/Exceptions.h"
+#include "hostfw/FormatSettings.h"
+#include "tests/support/ExpectedReport.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QFrame>
@@ -430,6 +433,24 @@ TEST_F(TaskDialogClosing, AFailingHandOffFreesTheFormAndLeavesTheResults)
   EXPECT_EQ(Task.Query, QStringLiteral("before"));
   EXPECT_EQ(Task.VerifyChecked, 1);
   EXPECT_FALSE(QFileInfo::exists(Vesparoutil::sZipFileName));
+}
+
+TEST_F(TaskDialogClosing, APictureFailureIsRaisedByItsOwnExecuteOnly)
+{
+  TOnScreen Hook([](QDialog& Dialog) { ButtonWithResult(Dialog, 1)->click(); });
+  TTaskDialog Task;
+  TestSupport::BlockTheNextPictures(Env.DataFolder());
+  EXPECT_THROW(Task.Execute({}, 0, {tdfQuery}), EInOutError);
+  EXPECT_TRUE(Task.ClickFailure);
+
+  // The same record again, the picture's place free now.
+  QDir Data(Env.DataFolder());
+  for (const QString& Blocker : Data.entryList({QStringLiteral("*.bmp")}, QDir::Dirs))
+    ASSERT_TRUE(Data.rmdir(Blocker));
+  EXPECT_EQ(Task.Execute({}, 0, {tdfQuery}), 1);
+  EXPECT_FALSE(Task.ClickFailure);
+  EXPECT_TRUE(QFileInfo(Vesparoutil::sJpegFileName).isFile());
+  FormatSettings::Reset();
 }
 
 TEST_F(TaskDialogNative, RecordCarriesFlagsIconsAndButtonArrays)

@@ -7,6 +7,7 @@
 #include "platform/Registry.h"
 
 #include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -15,16 +16,24 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace TestSupport {
 
 // The server is Debian's python3-aiosmtpd, which only Debian's own
 // interpreter has, whatever else "python3" finds first.
 inline const QString SystemPython = QStringLiteral("/usr/bin/python3");
 inline const QString SmtpServerScript = QStringLiteral(CORVANE_SOURCE_DIR "/tests/support/smtp_server.py");
+// What the server shows with --tls: self-signed, for 127.0.0.1.
+inline const QString SmtpServerCertificate = QStringLiteral(CORVANE_SOURCE_DIR "/tests/support/smtp_server_cert.pem");
 
 class TSmtpServer {
 public:
-  // Options: "--refuse", address, ...; "--auth", "login:password".
+  // Options as smtp_server.py takes them: "--refuse", address; "--auth",
+  // "login:password"; "--any-login"; "--tls"; "--greet-after", seconds; ...
   explicit TSmtpServer(const QString& Folder, const QStringList& Options = {}) : FFolder(Folder)
   {
     QDir().mkpath(Folder);
@@ -67,6 +76,15 @@ public:
     return Document.array();
   }
 
+  // The mechanism of every AUTH command received so far.
+  QStringList AuthAttempts() const
+  {
+    QFile Log(FFolder + QStringLiteral("/auth.log"));
+    if (!Log.open(QIODevice::ReadOnly))
+      return {};
+    return QString::fromUtf8(Log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  }
+
   // Forgets what was received so far.
   void Clear() const
   {
@@ -80,6 +98,21 @@ private:
   QProcess FProcess;
   int FPort = 0;
 };
+
+// A loopback port where nothing listens (just given up by a listener).
+inline int ClosedPort()
+{
+  const int Socket = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in Address{};
+  Address.sin_family = AF_INET;
+  Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t Size = sizeof Address;
+  const bool Bound = ::bind(Socket, reinterpret_cast<sockaddr*>(&Address), Size) == 0 &&
+                     ::getsockname(Socket, reinterpret_cast<sockaddr*>(&Address), &Size) == 0;
+  ::close(Socket);
+  EXPECT_TRUE(Bound);
+  return ntohs(Address.sin_port);
+}
 
 // Writes the current user's mail settings; an empty text removes the value.
 inline void SetMailSettings(const QString& SmtpUrl, const QString& From = QString())

@@ -24,19 +24,21 @@ QString Text(const QJsonValue& Value, const char* Name)
 
 class DemoMail : public ::testing::Test {
 protected:
-  DemoMail() : Server(Env.Root() + QStringLiteral("/received"))
+  explicit DemoMail(const QStringList& ServerOptions = {})
+    : Server(Env.Root() + QStringLiteral("/received"), ServerOptions)
   {
     Env.Set("HOME", Env.Root());  // no ~/.netrc of the machine
   }
 
   // As an installation would: through the registry tool.
-  void PointMailAtServer()
+  void PointMailAtServer() { PointMailAt(Server.Url()); }
+  static void PointMailAt(const QString& Url)
   {
     QProcess Reg;
     Reg.start(QStringLiteral(CORVANE_BIN_DIR "/corvane-reg"),
               {QStringLiteral("add"), QStringLiteral("HKCU\\SOFTWARE\\Corvane\\Mail"), QStringLiteral("/v"),
                QStringLiteral("SmtpUrl"), QStringLiteral("/t"), QStringLiteral("REG_SZ"), QStringLiteral("/d"),
-               Server.Url(), QStringLiteral("/f")});
+               Url, QStringLiteral("/f")});
     ASSERT_TRUE(Reg.waitForFinished(30000));
     ASSERT_EQ(Reg.exitCode(), 0) << Reg.readAllStandardError().toStdString();
   }
@@ -45,7 +47,49 @@ protected:
   TestSupport::TSmtpServer Server;
 };
 
+// A careless server: no STARTTLS, and any login taken in clear.
+class DemoMailWithoutTls : public DemoMail {
+protected:
+  DemoMailWithoutTls() : DemoMail({QStringLiteral("--any-login")}) {}
+};
+
+QList<QByteArray> BoxesOf(const TDemoResult& Run)
+{
+  QList<QByteArray> Boxes;
+  for (const QByteArray& Line : Run.Output.split('\n'))
+    if (Line.startsWith("Box "))
+      Boxes << Line;
+  return Boxes;
+}
+
 }  // namespace
+
+TEST_F(DemoMailWithoutTls, ALoginFromNetrcIsNeverSentInClear)
+{
+  ASSERT_GT(Server.Port(), 0);
+  PointMailAtServer();
+  TestSupport::WriteAll(Env.Root() + QStringLiteral("/.netrc"), "machine 127.0.0.1 login corvane password s3cret\n");
+  const TDemoResult Run =
+    RunDemo(Env, {"--raise", "x", "--unattended", "--mail-to", "a@example.org"}, QStringLiteral("offscreen"));
+  ASSERT_TRUE(Run.Finished);
+  EXPECT_EQ(Run.ExitCode, 0) << Run.Errors.toStdString();
+  EXPECT_TRUE(Server.AuthAttempts().isEmpty());
+  EXPECT_TRUE(Server.Messages().isEmpty());
+  EXPECT_EQ(BoxesOf(Run), QList<QByteArray>{"Box \"Error\": Mail could not be sent ."}) << Run.Output.toStdString();
+}
+
+TEST_F(DemoMail, AServerOutOfReachCostsOneBoxForAllRecipients)
+{
+  PointMailAt(QStringLiteral("smtp://127.0.0.1:%1").arg(TestSupport::ClosedPort()));
+  QStringList Fifty;
+  for (int I = 0; I < 50; ++I)
+    Fifty << QStringLiteral("r%1@example.org").arg(I);
+  const TDemoResult Run = RunDemo(Env, {"--raise", "x", "--unattended", "--mail-to", Fifty.join(QLatin1Char(';'))},
+                                  QStringLiteral("offscreen"));
+  ASSERT_TRUE(Run.Finished);
+  EXPECT_EQ(Run.ExitCode, 0) << Run.Errors.toStdString();
+  EXPECT_EQ(BoxesOf(Run), QList<QByteArray>{"Box \"Error\": Mail could not be sent ."}) << Run.Output.toStdString();
+}
 
 TEST_F(DemoMail, EachRecipientGetsTheReportWithItsArchive)
 {

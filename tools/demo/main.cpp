@@ -90,6 +90,11 @@ private:
       return;
     FAnswered = true;
     FDialog.removeEventFilter(this);
+    // What a user would have read, for whoever runs the demo unattended.
+    if (const auto* Box = qobject_cast<QMessageBox*>(&FDialog)) {
+      std::printf("Box \"%s\": %s\n", qUtf8Printable(Box->windowTitle()), qUtf8Printable(Box->text()));
+      std::fflush(stdout);
+    }
     TypeComment(FDialog, FComment);
     PressOk(FDialog);
   }
