@@ -1,5 +1,7 @@
 #include "hostfw/Exceptions.h"
 
+#include "platform/StackTrace.h"
+
 #include <cxxabi.h>
 
 #include <cstdlib>
@@ -68,6 +70,8 @@ QString MessageOf(const std::exception_ptr& E)
 {
   if (!E)
     return {};
+  // Raised again only to be looked at: no re-raise site for its stack.
+  const StackTrace::TInspection Inspection;
   try {
     std::rethrow_exception(E);
   } catch (const Exception& Error) {

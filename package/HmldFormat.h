@@ -19,8 +19,29 @@ namespace HmldFormat {
 // Every key line ends with this; nothing stands between value and terminator.
 inline constexpr QLatin1String Terminator(";");
 
-// Key + value + terminator. The value is written exactly as obtained: a line
-// break in it continues the line on the next line of the file.
+// Values from outside (the machine, the exception, the user) are written as
+// obtained, unless they hold something a reader would take for the file's
+// own structure: a control character (a line break above all), the text of
+// a marker, or, where the value starts a line, a key. Then just those
+// characters (of a marker or key its first one) are written as
+// EscapeIntroducer, the character's code in hexadecimal, "}": "a\r\nb"
+// becomes "a\u{D}\u{A}b". The introducer in a value is written so too
+// ("\u{5C}u{"), so that every value reads back whole. A value without any
+// of these is written byte for byte as before; in particular a message with
+// line breaks stays on its key's line, its breaks escaped, so that no later
+// line of it can pass for a key or a marker.
+inline constexpr QLatin1String EscapeIntroducer("\\u{");
+// A value within a line.
+QString WrittenValue(const QString& Value);
+// A value that starts a line: a key at its start is escaped as well.
+QString WrittenLineStart(const QString& Value);
+// The reader's side: the value as obtained, with control characters shown
+// by visible symbols (line feed as U+240A, and so on). Text that is no
+// escape of the writer's stays as it is, so values of earlier reports show
+// as they always did.
+QString VisibleValue(const QString& Written);
+
+// Key + value + terminator.
 QString KeyLine(QLatin1String Key, const QString& Value);
 
 // Block 1: environment lines.
@@ -30,6 +51,7 @@ inline constexpr QLatin1String BuildNumberKey("BuildNumber:");
 inline constexpr QLatin1String BuildTypeKey("BuildType:");
 inline constexpr QLatin1String CodeSetKey("CodeSet:");
 inline constexpr QLatin1String CountryCodeKey("CountryCode:");
+inline constexpr QLatin1String BitKey("Bit:");
 inline constexpr QLatin1String Bit64Line("Bit:64 bits;");
 inline constexpr QLatin1String Bit32Line("Bit:32 bits;");
 inline constexpr QLatin1String SystemDirectoryKey("System Directory:");
@@ -125,6 +147,8 @@ QStringList ExceptionSectionLines(const TExceptionSection& Section);
 
 // Block 4: stack-trace section.
 QStringList StackSectionOpening(const QString& CaptureTime);
+// One frame, as the stack-trace facility rendered it.
+QString FrameLine(const QString& Frame);
 QString StackSectionClosing();
 
 // Block 5: comment block (no terminators, no markers).

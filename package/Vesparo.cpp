@@ -55,6 +55,19 @@ struct TUnitLifetime {
   }
 } UnitLifetime;
 
+// A line break of the prompt's labels: CR LF, CR, LF, or the two
+// characters backslash and "n" that every task-dialog text breaks at. Its
+// length; 0 when none starts at Text[At].
+qsizetype PromptBreakAt(const QString& Text, qsizetype At)
+{
+  const QChar C = Text[At];
+  if (C == QLatin1Char('\r'))
+    return At + 1 < Text.size() && Text[At + 1] == QLatin1Char('\n') ? 2 : 1;
+  if (C == QLatin1Char('\n'))
+    return 1;
+  return C == QLatin1Char('\\') && At + 1 < Text.size() && Text[At + 1] == QLatin1Char('n') ? 2 : 0;
+}
+
 void WriteLines(TextFile::TTextFile& File, const QStringList& Lines)
 {
   for (const QString& Line : Lines)
@@ -67,6 +80,26 @@ QString SenderClassName(const QObject* Sender)
   return Sender ? QString::fromLatin1(Sender->metaObject()->className()) : QString();
 }
 }  // namespace
+
+QString PromptExcerpt(const QString& Message)
+{
+  // Only what is looked at before anything is laid out: the time taken
+  // does not grow with the message.
+  int Lines = 1;
+  qsizetype End = 0;
+  while (End < Message.size() && End < PromptExcerptCharacters) {
+    const qsizetype Break = PromptBreakAt(Message, End);
+    if (Break > 0 && ++Lines > PromptExcerptLines)
+      break;
+    End += Break > 0 ? Break : 1;
+  }
+  if (End >= Message.size())
+    return Message;
+  // A pair of surrogates is one character: never cut between them.
+  if (End > 0 && Message[End - 1].isHighSurrogate())
+    --End;
+  return Message.left(End) + PromptExcerptEllipsis;
+}
 
 TCVVesparo::TCVVesparo(QWidget* AOwner) : Component::TComponent(AOwner) {}
 
@@ -146,7 +179,7 @@ void TCVVesparo::GlobalExceptionHandlerThis(QObject* Sender, const std::exceptio
   bShallOpen = true;
 
   QString TraceText;
-  LogTheStackTraceIncaseOfError(ReportPath, TraceText);
+  LogTheStackTraceIncaseOfError(ReportPath, TraceText, E);
 
   QString ReportText;
   ReadApplicationinfoFromFile(ReportPath, ReportText);
@@ -155,17 +188,31 @@ void TCVVesparo::GlobalExceptionHandlerThis(QObject* Sender, const std::exceptio
 
 void TCVVesparo::LogTheStackTraceIncaseOfError(const QString& FileName, QString& TraceText)
 {
+  QStringList Frames;
+  StackTrace::JclLastExceptStackListToStrings(Frames, false, true, true, false);
+  WriteStackSection(FileName, Frames, TraceText);
+}
+
+void TCVVesparo::LogTheStackTraceIncaseOfError(const QString& FileName, QString& TraceText,
+                                               const std::exception_ptr& E)
+{
+  // The stack that travels with the exception object: right however late
+  // the report is made and whatever was raised in between.
+  QStringList Frames;
+  StackTrace::ExceptionStackListToStrings(E, Frames, false, true, true, false);
+  WriteStackSection(FileName, Frames, TraceText);
+}
+
+void TCVVesparo::WriteStackSection(const QString& FileName, const QStringList& Frames, QString& TraceText)
+{
   TraceText.clear();
   TextFile::TTextFile Report(FileName);
   Report.Append();
   WriteLines(Report, HmldFormat::StackSectionOpening(FormatSettings::DateLongTimeToStr(QDateTime::currentDateTime())));
-  // The stack recorded at the last throw of this thread: the exception
-  // being reported, unless something raised since.
-  QStringList Frames;
-  StackTrace::JclLastExceptStackListToStrings(Frames, false, true, true, false);
   for (const QString& Frame : Frames) {
-    Report.WriteLn(Frame);
-    TraceText += CrLf + Frame;
+    const QString Line = HmldFormat::FrameLine(Frame);
+    Report.WriteLn(Line);
+    TraceText += CrLf + Line;
   }
   Report.WriteLn(HmldFormat::StackSectionClosing());
   Report.Close();
@@ -195,7 +242,7 @@ void TCVVesparo::ErrorMessageBySynTask(const QString& Message, const QString& Re
   TTaskDialog Task;
   Task.Title = ErrorMessageCaption;
   Task.Inst = ErrorInstruction;
-  Task.Content = DetailsLabel + CrLf + Message;
+  Task.Content = DetailsLabel + CrLf + PromptExcerpt(Message);
   Task.Verify = SendReportCaption;
   Task.VerifyChecked = -1;
   Task.Query = FMailsendreport ? CommentsPrompt : QString();

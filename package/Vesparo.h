@@ -7,6 +7,7 @@
 #include "hostfw/Component.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <exception>
 
@@ -72,8 +73,12 @@ public:
   // exception with the object whose event was being handled.
   void GlobalExceptionHandlerThis(QObject* Sender, const std::exception_ptr& E);
 
-  // Appends the stack-trace section of the last exception to the report file.
+  // Appends the stack-trace section of the calling thread's last raise to
+  // the report file.
   void LogTheStackTraceIncaseOfError(const QString& FileName, QString& TraceText);
+  // Appends the stack-trace section of E: the stack recorded with that
+  // exception object, never another's (no frames when none is known).
+  void LogTheStackTraceIncaseOfError(const QString& FileName, QString& TraceText, const std::exception_ptr& E);
 
   // The whole file as one text, CR LF before each line; "" when unreadable.
   void ReadApplicationinfoFromFile(const QString& FileName, QString& Text);
@@ -101,6 +106,8 @@ protected:
   void Loaded() override;
 
 private:
+  void WriteStackSection(const QString& FileName, const QStringList& Frames, QString& TraceText);
+
   bool FMailsendreport = false;
   bool FMailsendAttachment = false;
   TMailTypeSend FMailTypesen = maOutlook;
@@ -112,6 +119,15 @@ private:
 
 using TMailTypeSend = TCVVesparo::TMailTypeSend;
 inline constexpr TMailTypeSend maOutlook = TCVVesparo::maOutlook;
+
+// What the error prompt shows of an exception message: the message up to
+// PromptExcerptCharacters characters and PromptExcerptLines lines, then
+// PromptExcerptEllipsis when there is more. The report keeps the whole
+// message; the prompt stays a prompt, however long the message.
+inline constexpr qsizetype PromptExcerptCharacters = 2000;
+inline constexpr int PromptExcerptLines = 30;
+inline constexpr QLatin1String PromptExcerptEllipsis(" ...");
+QString PromptExcerpt(const QString& Message);
 
 // The form designer's widget-box group that the package's designer plugin
 // puts TCVVesparo in.

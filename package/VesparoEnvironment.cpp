@@ -306,8 +306,11 @@ void GetCPUInformation(TCPUInformation& Info)
     const Cpuid::TCpuidRegisters R = Cpuid::Cpuid(Leaf);
     Brand += RegisterText(R.Eax) + RegisterText(R.Ebx) + RegisterText(R.Ecx) + RegisterText(R.Edx);
   }
-  if (Brand.endsWith(QChar(u'\0')))
-    Brand.chop(1);
+  // The name is a C string in a 48-byte field: the NULs padding it to the
+  // end are no part of it.
+  const qsizetype Nul = Brand.indexOf(QChar(u'\0'));
+  if (Nul >= 0)
+    Brand.truncate(Nul);
   Info.CPUname = KeyLine(CpuNameKey, Brand);
 }
 

@@ -76,7 +76,7 @@ const std::array<TTaggedKey, 23>& TaggedKeys()
     {QString(BuildTypeKey), nullptr, &S::BuildType},
     {QString(CodeSetKey), nullptr, &S::CodeSet},
     {QString(CountryCodeKey), nullptr, &S::CountryCode},
-    {QStringLiteral("Bit:"), nullptr, &S::Bits},
+    {QString(BitKey), nullptr, &S::Bits},
     {QString(SystemDirectoryKey), nullptr, &S::SystemDirectory},
     {QString(RamInUseKey), nullptr, &S::RamInUse},
     {QString(RamTotalKey), nullptr, &S::RamTotal},
@@ -192,10 +192,10 @@ void TFrmErroReader::ApplyTaggedValues(const QString& Line)
       continue;
     QString Value = Line.mid(Key.Key.size());
     if (Key.App) {
-      FAppInfo.*Key.App = Value;
+      FAppInfo.*Key.App = VisibleValue(Value);
       continue;
     }
-    Value.remove(QLatin1Char(';'));
+    Value = VisibleValue(Value.remove(QLatin1Char(';')));
     if (Key.Sys)
       FSysInfo.*Key.Sys = Value;
     else if (Key.Cpu)
@@ -267,6 +267,8 @@ void TFrmErroReader::FillUpTheProcessList(const QString&)
     FillTheStringGridWithexceptionValues(Line, 1);
   ExceptionLines = QStringList();
 
+  for (QString& Line : StackTraceLines)
+    Line = VisibleValue(Line);
   FUi->RichEditErrorCallStack->setLines(StackTraceLines);
   StackTraceLines = QStringList();
 
@@ -295,7 +297,7 @@ void TFrmErroReader::FillTheStringGridWithProcessListValues(const QString& Line,
     }
   }
   for (QString& Field : Fields)
-    Field = TrimText(Field.remove(QLatin1Char(' ')));
+    Field = VisibleValue(TrimText(Field.remove(QLatin1Char(' '))));
 
   TStringGrid* Grid = FUi->StringGridProcessList;
   const int Row = FirstRow + RowCounter;
@@ -310,6 +312,7 @@ void TFrmErroReader::FillTheStringGridWithProcessListValues(const QString& Line,
 
 void TFrmErroReader::ClearExceptionValues()
 {
+  FContinuedValue = nullptr;
   ExcClassName.clear();
   ExcApplicationName.clear();
   ExcDate.clear();
@@ -335,27 +338,38 @@ void TFrmErroReader::FillTheStringGridWithexceptionValues(const QString& Line, i
     FExceptionRowOpen = false;
     return;
   }
-  if (Line.startsWith(ExcepClassNameKey))
-    ExcClassName = ExceptionValue(Line, ExcepClassNameKey);
-  if (Line.startsWith(ExcepApplicationNameKey))
-    ExcApplicationName = ExceptionValue(Line, ExcepApplicationNameKey);
-  if (Line.startsWith(ExcepDateKey))
-    ExcDate = ExceptionValue(Line, ExcepDateKey);
-  if (Line.startsWith(ExcepErrorTypeKey))
-    ExcErrorType = ExceptionValue(Line, ExcepErrorTypeKey);
-  if (Line.startsWith(ExcepErrorClassKey)) {
-    ExcErrorClass = ExceptionValue(Line, ExcepErrorClassKey);
-    bLastreached = true;
+  const std::array<std::pair<QLatin1String, QString*>, 5> Keys{{{ExcepClassNameKey, &ExcClassName},
+                                                                 {ExcepApplicationNameKey, &ExcApplicationName},
+                                                                 {ExcepDateKey, &ExcDate},
+                                                                 {ExcepErrorTypeKey, &ExcErrorType},
+                                                                 {ExcepErrorClassKey, &ExcErrorClass}}};
+  bool IsKeyLine = false;
+  for (const auto& [Key, Value] : Keys) {
+    if (!Line.startsWith(Key))
+      continue;
+    IsKeyLine = true;
+    *Value = ExceptionValue(Line, Key);
+    // Earlier writers put a message's later lines on lines of their own,
+    // the terminator after the last: they belong to the value.
+    FContinuedValue = Line.endsWith(Terminator) ? nullptr : Value;
+    if (Value == &ExcErrorClass)
+      bLastreached = true;
+  }
+  if (!IsKeyLine && FContinuedValue) {
+    const bool Last = Line.endsWith(Terminator);
+    *FContinuedValue += QLatin1Char('\n') + Line.left(Line.size() - (Last ? 1 : 0));
+    if (Last)
+      FContinuedValue = nullptr;
   }
   if (bLastreached) {
     TStringGrid* Grid = FUi->StringGridException;
     const int Row = FirstRow + RowCounter;
     EnsureRow(Grid, Row);
-    Grid->SetCells(0, Row, TrimText(ExcClassName));
-    Grid->SetCells(1, Row, TrimText(ExcApplicationName));
-    Grid->SetCells(2, Row, TrimText(ExcDate));
-    Grid->SetCells(3, Row, TrimText(ExcErrorType));
-    Grid->SetCells(4, Row, TrimText(ExcErrorClass));
+    Grid->SetCells(0, Row, VisibleValue(TrimText(ExcClassName)));
+    Grid->SetCells(1, Row, VisibleValue(TrimText(ExcApplicationName)));
+    Grid->SetCells(2, Row, VisibleValue(TrimText(ExcDate)));
+    Grid->SetCells(3, Row, VisibleValue(TrimText(ExcErrorType)));
+    Grid->SetCells(4, Row, VisibleValue(TrimText(ExcErrorClass)));
     bLastreached = false;
     FExceptionRowOpen = true;
     Grid->setRowCount(Grid->RowCount() + 10);

@@ -147,6 +147,9 @@ private:
   int RowCounter = 0;
   // A row of the exception grid has been written for the section being read.
   bool FExceptionRowOpen = false;
+  // The exception value whose key line had no terminator: an earlier
+  // writer's multi-line message, continued on the lines that follow.
+  QString* FContinuedValue = nullptr;
 
   QString ExcClassName;
   QString ExcApplicationName;

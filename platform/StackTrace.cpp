@@ -5,6 +5,7 @@
 #include "platform/StackTrace.h"
 #include "platform/StackTraceRecord.h"
 
+#include <QException>
 #include <QHash>
 #include <QString>
 
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <typeinfo>
 
 namespace StackTrace {
 
@@ -304,11 +306,12 @@ QStringList FrameLines(std::uintptr_t Pc, const TResolved& Frame, bool IncludeMo
 
 }  // namespace
 
-bool JclLastExceptStackListToStrings(QStringList& Strings, bool IncludeModuleName, bool IncludeAddressOffset,
-                                     bool IncludeStartProcLineOffset, bool IncludeVAddress)
+namespace {
+
+bool RenderFrames(const std::vector<std::uintptr_t>& Frames, QStringList& Strings, bool IncludeModuleName,
+                  bool IncludeAddressOffset, bool IncludeStartProcLineOffset, bool IncludeVAddress)
 {
   Strings.clear();
-  const std::vector<std::uintptr_t> Frames = LastExceptStackAddresses();
   if (Frames.empty())
     return false;
 
@@ -332,10 +335,57 @@ bool JclLastExceptStackListToStrings(QStringList& Strings, bool IncludeModuleNam
   return true;
 }
 
+const void* ObjectOf(const std::exception_ptr& Exception) { return *reinterpret_cast<void* const*>(&Exception); }
+
+}  // namespace
+
+bool JclLastExceptStackListToStrings(QStringList& Strings, bool IncludeModuleName, bool IncludeAddressOffset,
+                                     bool IncludeStartProcLineOffset, bool IncludeVAddress)
+{
+  return RenderFrames(LastExceptStackAddresses(), Strings, IncludeModuleName, IncludeAddressOffset,
+                      IncludeStartProcLineOffset, IncludeVAddress);
+}
+
 std::vector<std::uintptr_t> LastExceptStackAddresses()
 {
   const Detail::TRecord& Record = Detail::ThreadRecord();
   return std::vector<std::uintptr_t>(Record.Frames, Record.Frames + Record.Count);
+}
+
+bool ExceptionStackListToStrings(const std::exception_ptr& Exception, QStringList& Strings, bool IncludeModuleName,
+                                 bool IncludeAddressOffset, bool IncludeStartProcLineOffset, bool IncludeVAddress)
+{
+  return RenderFrames(ExceptionStackAddresses(Exception), Strings, IncludeModuleName, IncludeAddressOffset,
+                      IncludeStartProcLineOffset, IncludeVAddress);
+}
+
+std::vector<std::uintptr_t> ExceptionStackAddresses(const std::exception_ptr& Exception)
+{
+  if (!Exception)
+    return {};
+  const void* Object = ObjectOf(Exception);
+  // QtConcurrent hands on what a task threw wrapped in an exception of its
+  // own, thrown by Qt after the task's frames were gone.
+  const std::type_info* Type = Exception.__cxa_exception_type();
+  if (Type && *Type == typeid(QUnhandledException)) {
+    const std::exception_ptr Wrapped = static_cast<const QUnhandledException*>(Object)->exception();
+    if (Wrapped && Wrapped != Exception) {
+      std::vector<std::uintptr_t> Inner = ExceptionStackAddresses(Wrapped);
+      if (!Inner.empty())
+        return Inner;
+    }
+  }
+  if (const Detail::TExceptionRecord* Record = Detail::RecordOf(Object)) {
+    const std::size_t Count = Record->Count.load(std::memory_order_acquire);
+    if (Count != Detail::FillingCount && Count > 0)
+      return std::vector<std::uintptr_t>(Record->Frames, Record->Frames + Count);
+  }
+  // No record of its own (more exceptions alive than records): the thread's
+  // last raise, if it was this object's.
+  const Detail::TThreadRecord& Thread = Detail::ThreadRecord();
+  if (Thread.Object == Object)
+    return std::vector<std::uintptr_t>(Thread.Frames, Thread.Frames + Thread.Count);
+  return {};
 }
 
 void ResetDebugInfoCache()

@@ -1,11 +1,17 @@
-// The throw hook: our __cxa_throw stands first in the process's symbol lookup
-// order (the executables list this library before the C++ runtime), so every
-// throw of every module passes here. It records the stack and forwards to the
-// runtime's own __cxa_throw. Nothing on this path locks or allocates: the
-// record is a fixed per-thread buffer, the scratch space lies on the stack,
-// and the unwinder finds frames through the loader's lock-free lookup. (Only
-// a raw stack scan without the static module list reads the loader's module
+// The raise hooks: our __cxa_throw, __cxa_rethrow, std::rethrow_exception
+// and __cxa_init_primary_exception stand first in the process's symbol
+// lookup order (the executables list this library before the C++ runtime),
+// so every raise of every module passes here. They record the stack and
+// forward to the runtime's own entries. Nothing on these paths locks or
+// allocates: the records are fixed buffers (one per thread, a fixed table
+// for the live exception objects), the scratch space lies on the stack, and
+// the unwinder finds frames through the loader's lock-free lookup. (Only a
+// raw stack scan without the static module list reads the loader's module
 // list, under the loader's own lock.)
+//
+// An exception object keeps its record from its creation to its
+// destruction: the hooks hand the runtime our destructor in place of the
+// object's, which frees the record and then calls the object's own.
 
 #include "platform/StackTraceRecord.h"
 
@@ -18,6 +24,8 @@
 #include <atomic>
 #include <cstring>
 #include <exception>
+#include <type_traits>
+#include <typeinfo>
 
 // Top of the main thread's stack, kept by the C library.
 extern "C" void* __libc_stack_end;
@@ -37,17 +45,31 @@ TJclStackTrackingOptions JclStackTrackingOptions;
 
 namespace Detail {
 namespace {
-thread_local TRecord LastRecord;
+thread_local TThreadRecord LastRecord;
 }
-TRecord& ThreadRecord() { return LastRecord; }
+TThreadRecord& ThreadRecord() { return LastRecord; }
 }  // namespace Detail
 
 namespace {
 
-using TCxaThrow = void (*)(void*, void*, void (*)(void*));
+using TDestructor = void (*)(void*);
+using TCxaThrow = void (*)(void*, void*, TDestructor);
+using TCxaRethrow = void (*)();
+// std::rethrow_exception takes its exception_ptr by reference to the
+// caller's copy (a class with a destructor is passed so).
+using TRethrowException = void (*)(void* const*);
+using TInitPrimaryException = __cxxabiv1::__cxa_refcounted_exception* (*)(void*, std::type_info*, TDestructor);
 
 std::atomic<TCxaThrow> RealCxaThrow{nullptr};
+std::atomic<TCxaRethrow> RealCxaRethrow{nullptr};
+std::atomic<TRethrowException> RealRethrowException{nullptr};
+std::atomic<TInitPrimaryException> RealInitPrimaryException{nullptr};
 std::atomic<bool> Tracking{false};
+thread_local int Inspections = 0;
+
+constexpr char RethrowExceptionName[] = "_ZSt17rethrow_exceptionNSt15__exception_ptr13exception_ptrE";
+// An exception_ptr is the address of the thrown object and nothing else.
+static_assert(sizeof(std::exception_ptr) == sizeof(void*));
 
 // Executable segments of the loaded modules: what a return address found on
 // the raw stack must point into.
@@ -178,7 +200,7 @@ _Unwind_Reason_Code CollectFrame(_Unwind_Context* Context, void* Data)
 // without unwind information), the raw stack above the last frame it found
 // is scanned for return addresses, so that the callers further out still
 // show.
-void AddRawFrames(const TWalk& Walk, Detail::TRecord& Record, const TCodeRanges& Ranges)
+void AddRawFrames(TWalk& Walk, const TCodeRanges& Ranges)
 {
   // An outermost frame with unwind information is where the stack begins
   // (thread start): nothing lies beyond it but the thread's own data.
@@ -187,45 +209,180 @@ void AddRawFrames(const TWalk& Walk, Detail::TRecord& Record, const TCodeRanges&
     return;
   const std::uintptr_t From = Walk.Slots[Walk.Count - 1] + sizeof(void*);
   const std::uintptr_t Top = StackTop(Walk.Slots[0]);
-  std::size_t Count = Record.Count;
+  std::size_t Count = Walk.Count;
   for (std::uintptr_t Slot = From; Slot + sizeof(void*) <= Top && Count < MaxRecordedFrames; Slot += sizeof(void*)) {
     const std::uintptr_t Value = *reinterpret_cast<const std::uintptr_t*>(Slot);
     const TCodeRange* Range = RangeOf(Ranges, Value);
     if (Range && FollowsCall(*Range, Value))
-      Record.Frames[Count++] = Value;
+      Walk.Ips[Count++] = Value;
   }
-  Record.Count = Count;
+  Walk.Count = Count;
 }
 
-// Inlined into the hook, so that the unwinder has one frame less to step
-// over before it reaches the throw.
-[[gnu::always_inline]] inline void RecordThrow(std::uintptr_t ThrowReturn)
+// Inlined into the hooks, so that the unwinder has one frame less to step
+// over before it reaches the raise. Fills Walk with the stack from the call
+// that returns to Return outwards.
+[[gnu::always_inline]] inline void WalkStack(TWalk& Walk, std::uintptr_t Return)
 {
-  TWalk Walk;
-  Walk.ThrowReturn = ThrowReturn;
+  Walk.ThrowReturn = Return;
   Walk.Started = false;
   Walk.Count = 0;
   _Unwind_Backtrace(CollectFrame, &Walk);
-
-  Detail::TRecord& Record = Detail::ThreadRecord();
-  std::memcpy(Record.Frames, Walk.Ips, Walk.Count * sizeof(std::uintptr_t));
-  Record.Count = Walk.Count;
   if (Walk.Count == 0 || !JclStackTrackingOptions.Contains(tsoRawStackScan))
     return;
   const TCodeRanges* Static = JclStackTrackingOptions.Contains(tsoStaticModuleList)
                                 ? StaticRangesReady.load(std::memory_order_acquire)
                                 : nullptr;
   if (Static) {
-    AddRawFrames(Walk, Record, *Static);
+    AddRawFrames(Walk, *Static);
   } else {
-    // Without the static list the module list is read for this throw.
+    // Without the static list the module list is read for this raise.
     TCodeRanges Current;
     ReadCodeRanges(Current);
-    AddRawFrames(Walk, Record, Current);
+    AddRawFrames(Walk, Current);
   }
 }
 
-TCxaThrow ResolveRealCxaThrow();
+// ---- the records of live exception objects ----------------------------------
+// Open addressing over a fixed table: an object's record lies within
+// ProbeLimit slots of its home slot, so that finding it, or finding that
+// there is none, costs a few loads. The objects' addresses, the keys, lie
+// together, apart from the records, so that those few loads touch a cache
+// line or two.
+
+constexpr std::size_t ProbeLimit = 32;
+static_assert((MaxExceptionRecords & (MaxExceptionRecords - 1)) == 0, "the table size is a power of two");
+std::atomic<const void*> RecordObjects[MaxExceptionRecords];  // null while a record is free
+Detail::TExceptionRecord ExceptionRecords[MaxExceptionRecords];
+
+std::size_t HomeOf(const void* Object)
+{
+  const std::uint64_t Hash = (reinterpret_cast<std::uintptr_t>(Object) >> 4) * 0x9E3779B97F4A7C15ull;
+  return std::size_t(Hash >> 32);
+}
+
+std::size_t IndexAt(std::size_t Home, std::size_t Probe) { return (Home + Probe) & (MaxExceptionRecords - 1); }
+
+// The index of Object's record; MaxExceptionRecords when it has none.
+std::size_t FindRecordIndex(const void* Object)
+{
+  const std::size_t Home = HomeOf(Object);
+  for (std::size_t Probe = 0; Probe < ProbeLimit; ++Probe) {
+    const std::size_t Index = IndexAt(Home, Probe);
+    if (RecordObjects[Index].load(std::memory_order_acquire) == Object)
+      return Index;
+  }
+  return MaxExceptionRecords;
+}
+
+Detail::TExceptionRecord* FindRecord(const void* Object)
+{
+  const std::size_t Index = FindRecordIndex(Object);
+  return Index < MaxExceptionRecords ? &ExceptionRecords[Index] : nullptr;
+}
+
+void FreeRecord(std::size_t Index)
+{
+  ExceptionRecords[Index].Count.store(0, std::memory_order_relaxed);
+  ExceptionRecords[Index].Destructor = nullptr;
+  RecordObjects[Index].store(nullptr, std::memory_order_release);
+}
+
+// Our destructor of every object that has a record.
+void DestroyTrackedException(void* Object)
+{
+  TDestructor Own = nullptr;
+  const std::size_t Index = FindRecordIndex(Object);
+  if (Index < MaxExceptionRecords) {
+    Own = ExceptionRecords[Index].Destructor;
+    FreeRecord(Index);
+  }
+  if (Own)
+    Own(Object);
+}
+
+// A record for an object being created, its stack not yet known; null when
+// the table has no room near the object's home slot. A record still under
+// this address belongs to an object freed without its destructor (the
+// runtime frees so an object that failed to be made): it is stale, and
+// taken over where it comes first. A later stale one is never found, as a
+// look-up stops at the first record of an address.
+Detail::TExceptionRecord* ClaimRecord(const void* Object, TDestructor Own)
+{
+  const std::size_t Home = HomeOf(Object);
+  for (std::size_t Probe = 0; Probe < ProbeLimit; ++Probe) {
+    const std::size_t Index = IndexAt(Home, Probe);
+    const void* Holder = RecordObjects[Index].load(std::memory_order_relaxed);
+    if (Holder == Object ||
+        (!Holder && RecordObjects[Index].compare_exchange_strong(Holder, Object, std::memory_order_acq_rel))) {
+      Detail::TExceptionRecord& Record = ExceptionRecords[Index];
+      Record.Count.store(0, std::memory_order_relaxed);
+      Record.Destructor = Own;
+      return &Record;
+    }
+  }
+  return nullptr;
+}
+
+void Publish(Detail::TExceptionRecord& Record, const TWalk& Walk)
+{
+  std::memcpy(Record.Frames, Walk.Ips, Walk.Count * sizeof(std::uintptr_t));
+  Record.Count.store(Walk.Count, std::memory_order_release);
+}
+
+void SetThreadRecord(const void* Object, const std::uintptr_t* Frames, std::size_t Count)
+{
+  Detail::TThreadRecord& Thread = Detail::ThreadRecord();
+  std::memcpy(Thread.Frames, Frames, Count * sizeof(std::uintptr_t));
+  Thread.Count = Count;
+  Thread.Object = Object;
+}
+
+// A known object raised again: its own stack stays; only a record whose
+// stack is still unknown takes the re-raise site.
+[[gnu::always_inline]] inline void RecordReraise(const void* Object, std::uintptr_t Return)
+{
+  if (!Object || Inspections > 0)
+    return;
+  Detail::TExceptionRecord* Record = FindRecord(Object);
+  if (Record) {
+    const std::size_t Count = Record->Count.load(std::memory_order_acquire);
+    if (Count != 0 && Count != Detail::FillingCount) {
+      SetThreadRecord(Object, Record->Frames, Count);
+      return;
+    }
+  }
+  TWalk Walk;
+  WalkStack(Walk, Return);
+  SetThreadRecord(Object, Walk.Ips, Walk.Count);
+  std::size_t Unknown = 0;
+  if (Record && Walk.Count > 0 &&
+      Record->Count.compare_exchange_strong(Unknown, Detail::FillingCount, std::memory_order_acq_rel))
+    Publish(*Record, Walk);
+}
+
+template <typename T>
+T ResolveNext(std::atomic<T>& Cache, const char* Name, std::type_identity_t<T> Own)
+{
+  auto Real = reinterpret_cast<T>(dlsym(RTLD_NEXT, Name));
+  if (!Real || Real == Own)
+    Real = reinterpret_cast<T>(dlsym(RTLD_DEFAULT, Name));
+  if (Real == Own)
+    Real = nullptr;
+  Cache.store(Real, std::memory_order_relaxed);
+  return Real;
+}
+
+template <typename T>
+T Forward(std::atomic<T>& Cache, const char* Name, std::type_identity_t<T> Own)
+{
+  T Real = Cache.load(std::memory_order_relaxed);
+  if (!Real)
+    Real = ResolveNext(Cache, Name, Own);
+  if (!Real)  // no C++ runtime to hand on to: nothing sensible can follow
+    std::terminate();
+  return Real;
+}
 
 }  // namespace
 }  // namespace StackTrace
@@ -233,41 +390,92 @@ TCxaThrow ResolveRealCxaThrow();
 extern "C" [[noreturn]] void __cxa_throw(void* Object, void* Type, void (*Destructor)(void*))
 {
   using namespace StackTrace;
+  if (Tracking.load(std::memory_order_relaxed)) {
+    TWalk Walk;
+    WalkStack(Walk, reinterpret_cast<std::uintptr_t>(__builtin_return_address(0)));
+    SetThreadRecord(Object, Walk.Ips, Walk.Count);
+    if (Detail::TExceptionRecord* Record = ClaimRecord(Object, Destructor)) {
+      Publish(*Record, Walk);
+      Destructor = &DestroyTrackedException;
+    }
+  }
+  Forward(RealCxaThrow, "__cxa_throw", &__cxa_throw)(Object, Type, Destructor);
+  __builtin_unreachable();
+}
+
+// Every primary exception object passes here once it is made: from the
+// runtime's __cxa_throw, and from std::make_exception_ptr, which makes one
+// without a throw. The latter gets a record without a stack, so that a
+// later re-raise can give it one.
+extern "C" __cxxabiv1::__cxa_refcounted_exception* __cxa_init_primary_exception(void* Object, std::type_info* Type,
+                                                                             void (*Destructor)(void*)) noexcept
+{
+  using namespace StackTrace;
+  if (Destructor != &DestroyTrackedException && Tracking.load(std::memory_order_relaxed)) {
+    if (ClaimRecord(Object, Destructor))
+      Destructor = &DestroyTrackedException;
+    else if (Detail::ThreadRecord().Object == Object)
+      Detail::ThreadRecord().Object = nullptr;  // an earlier object at this address
+  }
+  return Forward(RealInitPrimaryException, "__cxa_init_primary_exception", &__cxa_init_primary_exception)(
+    Object, Type, Destructor);
+}
+
+// throw; in a handler.
+extern "C" [[noreturn]] void __cxa_rethrow()
+{
+  using namespace StackTrace;
+  if (Tracking.load(std::memory_order_relaxed)) {
+    const void* Object;
+    {
+      const std::exception_ptr Current = std::current_exception();
+      Object = *reinterpret_cast<void* const*>(&Current);
+    }
+    RecordReraise(Object, reinterpret_cast<std::uintptr_t>(__builtin_return_address(0)));
+  }
+  Forward(RealCxaRethrow, "__cxa_rethrow", &__cxa_rethrow)();
+  __builtin_unreachable();
+}
+
+// std::rethrow_exception, under its mangled name.
+extern "C" [[noreturn]] void CorvaneRethrowException(void* const* Pointer) __asm__(
+  "_ZSt17rethrow_exceptionNSt15__exception_ptr13exception_ptrE");
+extern "C" [[noreturn]] void CorvaneRethrowException(void* const* Pointer)
+{
+  using namespace StackTrace;
   if (Tracking.load(std::memory_order_relaxed))
-    RecordThrow(reinterpret_cast<std::uintptr_t>(__builtin_return_address(0)));
-  TCxaThrow Real = RealCxaThrow.load(std::memory_order_relaxed);
-  if (!Real)
-    Real = ResolveRealCxaThrow();
-  if (!Real)  // no C++ runtime to throw with: nothing sensible can follow
-    std::terminate();
-  Real(Object, Type, Destructor);
+    RecordReraise(*Pointer, reinterpret_cast<std::uintptr_t>(__builtin_return_address(0)));
+  Forward(RealRethrowException, RethrowExceptionName, &CorvaneRethrowException)(Pointer);
   __builtin_unreachable();
 }
 
 namespace StackTrace {
 namespace {
 
-TCxaThrow ResolveRealCxaThrow()
+void ResolveAll()
 {
-  auto Real = reinterpret_cast<TCxaThrow>(dlsym(RTLD_NEXT, "__cxa_throw"));
-  if (!Real || Real == &__cxa_throw)
-    Real = reinterpret_cast<TCxaThrow>(dlsym(RTLD_DEFAULT, "__cxa_throw"));
-  if (Real == &__cxa_throw)
-    Real = nullptr;
-  RealCxaThrow.store(Real, std::memory_order_relaxed);
-  return Real;
+  ResolveNext(RealCxaThrow, "__cxa_throw", &__cxa_throw);
+  ResolveNext(RealCxaRethrow, "__cxa_rethrow", &__cxa_rethrow);
+  ResolveNext(RealRethrowException, RethrowExceptionName, &CorvaneRethrowException);
+  ResolveNext(RealInitPrimaryException, "__cxa_init_primary_exception", &__cxa_init_primary_exception);
 }
 
-// A throw may come before tracking ever starts: know the runtime's entry
+// A raise may come before tracking ever starts: know the runtime's entries
 // from load on.
-[[gnu::constructor]] void ResolveAtLoad() { ResolveRealCxaThrow(); }
+[[gnu::constructor]] void ResolveAtLoad() { ResolveAll(); }
 
 }  // namespace
 
+namespace Detail {
+const TExceptionRecord* RecordOf(const void* Object) { return Object ? FindRecord(Object) : nullptr; }
+}  // namespace Detail
+
+TInspection::TInspection() { ++Inspections; }
+TInspection::~TInspection() { --Inspections; }
+
 bool JclStartExceptionTracking()
 {
-  if (!RealCxaThrow.load())
-    ResolveRealCxaThrow();
+  ResolveAll();
   if (JclStackTrackingOptions.Contains(tsoStaticModuleList)) {
     const TCodeRanges* Current = StaticRangesReady.load();
     TCodeRanges& Fresh = Current == &StaticRanges[0] ? StaticRanges[1] : StaticRanges[0];

@@ -1,9 +1,12 @@
 #pragma once
-// Inside the stack-trace facility: the per-thread record that the throw hook
-// fills and the renderer reads.
+// Inside the stack-trace facility: the records that the hooks fill and the
+// renderer reads. Everything here is reached without a lock and without
+// allocating, so that it may be read where neither is allowed (a signal
+// handler looking at the exception that is ending the process).
 
 #include "platform/StackTrace.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -14,7 +17,26 @@ struct TRecord {
   std::uintptr_t Frames[MaxRecordedFrames] = {};  // return addresses, innermost first
 };
 
-// The calling thread's record of its last throw.
-TRecord& ThreadRecord();
+// The calling thread's last raise (throw or re-raise): the stack of the
+// exception object raised, and that object.
+struct TThreadRecord : TRecord {
+  const void* Object = nullptr;
+};
+TThreadRecord& ThreadRecord();
+
+// The stack that travels with one live exception object: where it was
+// thrown, or, when that was not seen, where it was first raised again. Kept
+// from the object's creation until the runtime destroys it.
+struct TExceptionRecord {
+  void (*Destructor)(void*) = nullptr;  // the object's own destructor, called by ours
+  // Published after the frames; FillingCount while a re-raise writes them.
+  std::atomic<std::size_t> Count{0};
+  std::uintptr_t Frames[MaxRecordedFrames];
+};
+inline constexpr std::size_t FillingCount = ~std::size_t(0);
+
+// The record of a live exception object (the thrown object's address, as an
+// exception_ptr holds it); null when none was kept for it.
+const TExceptionRecord* RecordOf(const void* Object);
 
 }  // namespace StackTrace::Detail

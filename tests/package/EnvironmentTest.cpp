@@ -235,9 +235,15 @@ TEST(SystemDetails, BrandStringFromTheRegisters)
   TCPUInformation Info;
   GetCPUInformation(Info);
   EXPECT_EQ(Info.VendorID, QStringLiteral("VendorID:GenuineIntel;"));
-  // Leading blanks stay, inner NULs stay, the one in the 48th place goes.
-  EXPECT_EQ(Info.CPUname,
-            QStringLiteral("CPUname:       Test(R) CPU @ 1.00GHz") + QString(19, QChar(u'\0')) + QStringLiteral(";"));
+  // Leading blanks stay; the name ends at its first NUL, the padding after
+  // it is no part of it (a line of NULs would be no name a reader can use).
+  EXPECT_EQ(Info.CPUname, QStringLiteral("CPUname:       Test(R) CPU @ 1.00GHz;"));
+  Machine.Leaves[0x80000002].Eax = 0x00003041;  // "A0" and a NUL early on
+  GetCPUInformation(Info);
+  EXPECT_EQ(Info.CPUname, QStringLiteral("CPUname:A0;"));
+  Machine.Leaves[0x80000002].Eax = 0;
+  GetCPUInformation(Info);
+  EXPECT_EQ(Info.CPUname, QStringLiteral("CPUname:;"));
 
   // All 48 characters used: nothing removed.
   const QByteArray Full = QByteArray("Full brand string of forty-eight characters long").left(48);

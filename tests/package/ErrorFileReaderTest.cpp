@@ -190,8 +190,49 @@ TEST(ErrorFileReader, ExceptionValuesAtTheirBoundaries)
     "Excep_sErrorclass :E;",
     "[____________________Exception_Log_end_____________________]"});
   const auto Form = Open(File);
+  // Earlier writers continued a message with line breaks on the lines
+  // after its key line; they are read as its later lines.
   EXPECT_EQ(Rows(Form->StringGridException()),
-            (ExceptionHeaders + QStringList{"\t\tx\tFirst line of the message\tE"}));
+            (ExceptionHeaders + QStringList{"\t\tx\tFirst line of the message\u240ASecond line\tE"}));
+}
+
+TEST(ErrorFileReader, NoValueAddsALineAKeyOrAMarker)
+{
+  // What hostile processes, a hostile message and a hostile frame put into
+  // a report through the writer.
+  const QString FakeEnd = HmldFormat::ProcessEndMarker();
+  const QString Forged = QStringLiteral("a\r\nExcep_sErrorclass :Forged;\r\n") +
+                         HmldFormat::BracketMarker(HmldFormat::ExceptionEndText) + QStringLiteral("\r\nOSName:Hacked;");
+  QStringList Lines = EnvironmentBlock();
+  Lines << HmldFormat::ProcessStartMarker() << HmldFormat::ProcessHeader()
+        << ProcessRow("\nOSName:Hacked", "10", "root", "host", "1")
+        << ProcessRow("OSName:Plain", "11", "root", "host", "1")
+        << ProcessRow("x\r\n" + FakeEnd + "\r\n" + HmldFormat::ExceptionSectionLines({}).join("\r\n"), "12", "ev|l",
+                      "host", "1")
+        << ProcessRow("app", "13", "alice", "host", "2") << FakeEnd;
+  Lines << ExceptionSection("QPushButton", Forged, "std::runtime_error");
+  Lines << StackSection({HmldFormat::FrameLine("[00001000] f (Line 1, \"a\nStack_trace_error_end.cpp\")")});
+  const TReportFile File(Lines);
+  const auto Form = Open(File);
+
+  EXPECT_EQ(Form->SysInfo().OSName, QStringLiteral("Debian GNU/Linux"));
+  const TStringGrid* Processes = Form->StringGridProcessList();
+  ASSERT_EQ(Processes->RowCount(), 5);
+  EXPECT_EQ(Processes->Cells(1, 1), QStringLiteral("\u240AOSName:Hacked"));
+  EXPECT_EQ(Processes->Cells(1, 2), QStringLiteral("OSName:Plain"));
+  EXPECT_TRUE(Processes->Cells(1, 3).startsWith(QStringLiteral("x\u240D\u240A[____________________ProcessInformationend")))
+    << Processes->Cells(1, 3).toStdString();
+  EXPECT_EQ(Processes->Cells(0, 3), QStringLiteral("12"));
+  EXPECT_EQ(Processes->Cells(2, 3), QStringLiteral("ev|l"));
+  EXPECT_EQ(Processes->Cells(1, 4), QStringLiteral("app"));
+
+  EXPECT_EQ(Rows(Form->StringGridException()),
+            (ExceptionHeaders + QStringList{"QPushButton\tapp\t08/12/2026\ta\u240D\u240AExcep_sErrorclass :Forged;\u240D\u240A" +
+                                           HmldFormat::BracketMarker(HmldFormat::ExceptionEndText) +
+                                           "\u240D\u240AOSName:Hacked;\tstd::runtime_error"}));
+  const QStringList Stack = Form->RichEditErrorCallStack()->Lines();
+  ASSERT_EQ(Stack.size(), 4);
+  EXPECT_EQ(Stack[2], QStringLiteral("[00001000] f (Line 1, \"a\u240AStack_trace_error_end.cpp\")"));
 }
 
 TEST(ErrorFileReader, DamagedExceptionSectionsLoseNoRow)

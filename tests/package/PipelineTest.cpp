@@ -118,15 +118,54 @@ TEST_F(Pipeline, WritesTheExceptionSectionByteForByte)
   EXPECT_EQ(Shown.Captions, QStringList{QStringLiteral("Error message")});
 }
 
-TEST_F(Pipeline, EveryValueIsWrittenAsItIsInTheAnsiCodePage)
+TEST_F(Pipeline, EveryValueIsWrittenAsItIsInTheAnsiCodePageOnItsOwnLine)
 {
-  // A message over several lines keeps its line breaks; the terminator ends
-  // the last line. Characters outside the code page become "?".
-  TRaisingButton Button([] { throw Exception(QStringLiteral("Größe\r\nzweite Zeile ж")); });
+  // A message over several lines stays on its key's line, its breaks
+  // escaped, so that none of its lines can pass for a key or a marker.
+  // Characters outside the code page become "?".
+  TRaisingButton Button([] {
+    throw Exception(QStringLiteral("Größe\r\nExcep_sErrorclass :Forged;\r\n[__Exception_Log_end__] ж"));
+  });
   Button.Click();
   const TReport Report(ReadAll(ReportPath()));
-  EXPECT_TRUE(Report.Exception.contains("Excep_sErrorType :Gr\xF6\xDF" "e\r\nzweite Zeile ?;\r\n"));
-  EXPECT_TRUE(Report.Exception.contains("Excep_sErrorclass :Exception;\r\n"));
+  EXPECT_TRUE(Report.Exception.contains("\r\nExcep_sErrorType :Gr\xF6\xDF" "e\\u{D}\\u{A}Excep_sErrorclass :Forged;"
+                                        "\\u{D}\\u{A}[__\\u{45}xception_Log_end__] ?;\r\n"))
+    << Report.Exception.toStdString();
+  EXPECT_TRUE(Report.Exception.contains("\r\nExcep_sErrorclass :Exception;\r\n"));
+  EXPECT_EQ(Report.Exception.count("Exception_Log_end"), 1);
+}
+
+namespace {
+[[gnu::noinline]] void RaiseTheReportedOne() { throw std::runtime_error("the reported one"); }
+
+// An environment step that raises and handles an exception of its own, as
+// a failing query of the machine does.
+class TRaisingEnvironment : public TRecordingVesparo {
+public:
+  bool VersionInformation() override
+  {
+    try {
+      throw std::logic_error("inside the environment step");
+    } catch (const std::logic_error&) {
+    }
+    return TRecordingVesparo::VersionInformation();
+  }
+};
+}  // namespace
+
+TEST_F(Pipeline, TheStackIsTheReportedExceptionsWhateverWasRaisedSince)
+{
+  App().SetOnException({});
+  TRaisingEnvironment Raising;
+  Raising.SetMLDActive(true);
+  Raising.LoadedNow();
+  TRaisingButton Button([] { RaiseTheReportedOne(); });
+  Button.Click();
+  const TReport Report(ReadAll(ReportPath()));
+  const QList<QByteArray> StackLines = Report.Stack.split('\n');
+  ASSERT_GT(StackLines.size(), 5) << Report.Stack.toStdString();
+  EXPECT_TRUE(StackLines[4].contains("::RaiseTheReportedOne (Line ")) << Report.Stack.toStdString();
+  EXPECT_FALSE(Report.Stack.contains("VersionInformation")) << Report.Stack.toStdString();
 }
 
 TEST_F(Pipeline, AThrownValueThatIsNoStdExceptionStillReachesTheReport)

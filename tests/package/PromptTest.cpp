@@ -140,6 +140,51 @@ TEST_F(Prompt, ShowsTheRecordOfTheErrorPromptOnTheEmulatedPath)
   EXPECT_EQ(Seen[2].Width, 480);
 }
 
+TEST(PromptExcerpt, AtMostItsCharactersAndLinesThenTheEllipsis)
+{
+  using Vesparo::PromptExcerpt;
+  const QString Ellipsis = Vesparo::PromptExcerptEllipsis;
+  const QString Fits(Vesparo::PromptExcerptCharacters, QLatin1Char('x'));
+  EXPECT_EQ(PromptExcerpt(Fits), Fits);
+  EXPECT_EQ(PromptExcerpt(Fits + QLatin1Char('y')), Fits + Ellipsis);
+  EXPECT_EQ(PromptExcerpt(QString()), QString());
+
+  // Every kind of line break counts, the dialog's two characters "\n" too.
+  const QString ThirtyLines = QStringLiteral("line\n").repeated(Vesparo::PromptExcerptLines - 1) + QStringLiteral("last");
+  EXPECT_EQ(PromptExcerpt(ThirtyLines), ThirtyLines);
+  for (const QString& Break : {QStringLiteral("\n"), QStringLiteral("\r\n"), QStringLiteral("\r"), QStringLiteral("\\n")}) {
+    const QString Many = QStringLiteral("a") + Break.repeated(50000);
+    EXPECT_EQ(PromptExcerpt(Many), QStringLiteral("a") + Break.repeated(Vesparo::PromptExcerptLines - 1) + Ellipsis)
+      << Break.toStdString();
+  }
+  // A character of two UTF-16 units is never cut in two.
+  const QString Smiles = QStringLiteral("\U0001F600").repeated(Vesparo::PromptExcerptCharacters);
+  const QString Cut = PromptExcerpt(Smiles);
+  EXPECT_TRUE(Cut.endsWith(QStringLiteral("\U0001F600") + Ellipsis));
+  EXPECT_LE(Cut.size(), Vesparo::PromptExcerptCharacters + Ellipsis.size());
+}
+
+TEST_F(Prompt, AHugeMessageShowsItsExcerptAndTheReportKeepsItWhole)
+{
+  // A message far beyond what a label can lay out, and one of line breaks
+  // only: the prompt shows the excerpt and keeps its usual size.
+  QList<TPromptSeen> Seen;
+  QList<QSize> Sizes;
+  TOnScreen Hook([&](QDialog& Dialog) {
+    Seen << See(Dialog);
+    Sizes << Dialog.size();
+    ButtonWithResult(Dialog, 1)->click();
+  });
+  const QString Huge(30'000'000, QLatin1Char('x'));
+  Component.ErrorMessageBySynTask(Huge, QStringLiteral("report"));
+  Component.ErrorMessageBySynTask(QString(50000, QLatin1Char('\n')), QStringLiteral("report"));
+  ASSERT_EQ(Seen.size(), 2);
+  EXPECT_EQ(Seen[0].Content, QStringLiteral("Details:\n") + Vesparo::PromptExcerpt(Huge));
+  EXPECT_EQ(Seen[1].Content.count(QLatin1Char('\n')), Vesparo::PromptExcerptLines);
+  for (const QSize& Size : Sizes)
+    EXPECT_LT(Size.height(), 1000);
+}
+
 TEST_F(Prompt, MailGoesOnlyWithTheBoxTickedAndMailConfigured)
 {
   struct TCase {

@@ -78,7 +78,7 @@ TEST_F(VersionInformation, WritesTheWholeBlockInItsOrder)
   // The test program has no version resource.
   EXPECT_EQ(Report(), CannedSystemLines +
                         "VendorID:GenuineIntel;\r\n"
-                        "CPUname:       Test(R) CPU @ 1.00GHz" + QByteArray(19, '\0') + ";\r\n"
+                        "CPUname:       Test(R) CPU @ 1.00GHz;\r\n"
                         "IPAddres:10.0.0.2\r\n"
                         "192.168.1.7\r\n"
                         ";\r\n"

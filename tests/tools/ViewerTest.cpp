@@ -3,12 +3,11 @@
 #include "package/HmldFormat.h"
 #include "platform/VersionResource.h"
 #include "tests/support/TempEnvironment.h"
+#include "tests/tools/ViewerRun.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
-#include <QProcessEnvironment>
 
 #include <gtest/gtest.h>
 
@@ -16,40 +15,9 @@
 #include <vector>
 
 using TestSupport::WriteAll;
+using namespace ViewerTests;
 
 namespace {
-
-const QString ViewerProgram = QStringLiteral(CORVANE_BIN_DIR "/CorvaneViewer");
-
-struct TViewerRun {
-  int ExitCode = -1;
-  QByteArray Output;
-  QByteArray Errors;
-};
-
-TViewerRun RunViewer(const QStringList& Arguments, bool PrintAndQuit = false)
-{
-  QProcess Viewer;
-  QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
-  Environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-  Environment.insert(QStringLiteral("LANG"), QStringLiteral("C"));
-  Environment.remove(QStringLiteral("LC_ALL"));
-  Environment.remove(QStringLiteral("LC_CTYPE"));
-  if (PrintAndQuit)
-    Environment.insert(QStringLiteral("CORVANE_VIEWER_PRINT_AND_QUIT"), QStringLiteral("1"));
-  Viewer.setProcessEnvironment(Environment);
-  Viewer.start(ViewerProgram, Arguments);
-  TViewerRun Run;
-  if (!Viewer.waitForFinished(60000)) {
-    Viewer.kill();
-    Viewer.waitForFinished();
-    return Run;
-  }
-  Run.ExitCode = Viewer.exitStatus() == QProcess::NormalExit ? Viewer.exitCode() : -1;
-  Run.Output = Viewer.readAllStandardOutput();
-  Run.Errors = Viewer.readAllStandardError();
-  return Run;
-}
 
 // A report as a Windows machine would have left it: an operating-system
 // query without result, no processor name, two addresses, version lines
@@ -160,7 +128,7 @@ const QByteArray ExpectedPages =
   "804\tsvchost.exe\tadministrator\tNTAUTHORITY\t12.25\n"
   "[Exception Details]\n"
   "ClassName\tApplication Name\tdate/time\tError Type\tError Class\n"
-  "TButton\tDemo.exe\t08_12_2026\tLine one\tEAccessViolation\n"
+  "TButton\tDemo.exe\t08_12_2026\tLine one\xE2\x90\x8Aline two\tEAccessViolation\n"
   "[Error call stack]\n"
   "|**************Stack_trace_error_start**************|\n"
   "08_12_2026 00_10_00\n"

@@ -5,6 +5,7 @@
 
 #include <QPushButton>
 
+#include <future>
 #include <stdexcept>
 #include <vector>
 
@@ -29,6 +30,16 @@ DemoForm::DemoForm(QWidget* Parent) : QMainWindow(Parent), FUi(std::make_unique<
     throw std::runtime_error("First line of the message\nSecond line of the message\nThird line");
   });
   connect(FUi->ButtonRaiseRequested, &QPushButton::clicked, this, &DemoForm::RaiseRequestedException);
+  connect(FUi->ButtonRaiseInWorker, &QPushButton::clicked, this, &DemoForm::RaiseFromWorker);
+}
+
+void DemoForm::SetRequestedMessage(const QString& Text, qint64 Count)
+{
+  const std::string Piece = Text.toStdString();
+  FRequestedMessage.clear();
+  FRequestedMessage.reserve(Piece.size() * std::size_t(Count));
+  for (qint64 I = 0; I < Count; ++I)
+    FRequestedMessage += Piece;
 }
 
 DemoForm::~DemoForm() = default;
@@ -45,7 +56,27 @@ void DemoForm::ClickOutOfRange()
   QMetaObject::invokeMethod(FUi->ButtonOutOfRange, &QPushButton::click, Qt::QueuedConnection);
 }
 
+void DemoForm::ClickRaiseInWorker()
+{
+  QMetaObject::invokeMethod(FUi->ButtonRaiseInWorker, &QPushButton::click, Qt::QueuedConnection);
+}
+
 void DemoForm::RaiseRequestedException()
 {
-  throw std::runtime_error(FRequestedMessage.toStdString());
+  throw std::runtime_error(FRequestedMessage);
+}
+
+[[gnu::noinline]] void RaiseInWorker(const std::string& Message)
+{
+  throw std::runtime_error(Message);
+}
+
+void DemoForm::RaiseFromWorker()
+{
+  try {
+    throw std::logic_error("Handled before the worker's exception");
+  } catch (const std::logic_error&) {
+  }
+  const std::string Message = FRequestedMessage;
+  std::async(std::launch::async, [Message] { RaiseInWorker(Message); }).get();
 }

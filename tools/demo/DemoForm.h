@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <memory>
+#include <string>
 
 namespace Ui {
 class DemoForm;
@@ -30,15 +31,25 @@ public:
   ~DemoForm() override;
 
   Vesparo::TCVVesparo* Component() const;
-  void SetRequestedMessage(const QString& Message) { FRequestedMessage = Message; }
+  void SetRequestedMessage(const QString& Message) { FRequestedMessage = Message.toStdString(); }
+  // Text, Count times: a message of any size, built without a copy as text.
+  void SetRequestedMessage(const QString& Text, qint64 Count);
 
   // Clicks, as a user would: queued, so that each runs in its own event.
   void ClickRaiseRequested();
   void ClickOutOfRange();
+  void ClickRaiseInWorker();
 
   [[noreturn]] void RaiseRequestedException();
+  // After an unrelated exception thrown and handled here, waits for a task
+  // that raises the requested exception in a worker thread, which get()
+  // raises again here.
+  void RaiseFromWorker();
 
 private:
   std::unique_ptr<Ui::DemoForm> FUi;
-  QString FRequestedMessage;
+  std::string FRequestedMessage;
 };
+
+// The worker task's raise of the requested exception.
+[[noreturn]] void RaiseInWorker(const std::string& Message);

@@ -4,8 +4,32 @@ int TDemoOptions::RequestedRaises() const
 {
   if (RaiseTwice)
     return 2;
-  return RaiseMessage ? 1 : 0;
+  return RaiseMessage || RaiseInWorker || RaiseRepeated ? 1 : 0;
 }
+
+namespace {
+// The longest message --raise-repeated makes: beyond it the demo would only
+// measure the machine's memory.
+constexpr qint64 MaxRepeatedBytes = qint64(1) << 30;
+
+QString WithCEscapes(const QString& Text)
+{
+  QString Result;
+  for (qsizetype I = 0; I < Text.size(); ++I) {
+    const QChar Next = I + 1 < Text.size() ? Text[I + 1] : QChar();
+    if (Text[I] != QLatin1Char('\\') || !QStringLiteral("nrt\\").contains(Next) || Next.isNull()) {
+      Result += Text[I];
+      continue;
+    }
+    Result += Next == QLatin1Char('n') ? QLatin1Char('\n')
+              : Next == QLatin1Char('r') ? QLatin1Char('\r')
+              : Next == QLatin1Char('t') ? QLatin1Char('\t')
+                                         : QLatin1Char('\\');
+    ++I;
+  }
+  return Result;
+}
+}  // namespace
 
 TDemoOptions ParseDemoOptions(const QStringList& Arguments)
 {
@@ -39,6 +63,26 @@ TDemoOptions ParseDemoOptions(const QStringList& Arguments)
         Options.MailSubject = Text;
       else
         Options.MailMessage = Text;
+    } else if (Argument == QLatin1String("--raise-in-worker")) {
+      if (I + 1 >= Arguments.size()) {
+        Options.Error = QStringLiteral("--raise-in-worker needs a message");
+        return Options;
+      }
+      Options.RaiseInWorker = Arguments[++I];
+    } else if (Argument == QLatin1String("--raise-repeated")) {
+      bool Number = false;
+      const qint64 Count = I + 2 < Arguments.size() ? Arguments[I + 2].toLongLong(&Number) : 0;
+      if (!Number || Count < 0) {
+        Options.Error = QStringLiteral("--raise-repeated needs a text and a count (0 or more)");
+        return Options;
+      }
+      const QString Text = WithCEscapes(Arguments[I + 1]);
+      if (Count > 0 && Text.toUtf8().size() > MaxRepeatedBytes / Count) {
+        Options.Error = QStringLiteral("--raise-repeated: the message would be longer than 1 GiB");
+        return Options;
+      }
+      Options.RaiseRepeated = TDemoOptions::TRepeated{Text, Count};
+      I += 2;
     } else if (Argument == QLatin1String("--comment")) {
       if (I + 1 >= Arguments.size()) {
         Options.Error = QStringLiteral("--comment needs a text");
@@ -50,5 +94,8 @@ TDemoOptions ParseDemoOptions(const QStringList& Arguments)
       return Options;
     }
   }
+  if (int(Options.RaiseMessage.has_value()) + int(Options.RaiseInWorker.has_value()) +
+        int(Options.RaiseRepeated.has_value()) > 1)
+    Options.Error = QStringLiteral("--raise, --raise-in-worker and --raise-repeated exclude each other");
   return Options;
 }

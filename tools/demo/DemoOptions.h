@@ -2,6 +2,7 @@
 // Command line of the demo.
 
 #include <QString>
+#include <QtGlobal>
 #include <QStringList>
 
 #include <optional>
@@ -18,6 +19,16 @@ struct TDemoOptions {
   std::optional<QString> MailSubject;
   std::optional<QString> MailMessage;
   bool MailAttach = false;
+  // --raise-in-worker MESSAGE: the requested exception comes from a worker
+  // thread, through std::future::get.
+  std::optional<QString> RaiseInWorker;
+  // --raise-repeated TEXT COUNT: the requested message is TEXT (with \n, \r,
+  // \t and \\ understood) COUNT times.
+  struct TRepeated {
+    QString Text;
+    qint64 Count = 0;
+  };
+  std::optional<TRepeated> RaiseRepeated;
   QString Error;                        // set when the command line is wrong
 
   // How many exceptions the run raises by itself.
@@ -29,6 +40,7 @@ TDemoOptions ParseDemoOptions(const QStringList& Arguments);
 inline constexpr const char* DemoUsage =
   "usage: vesparo-demo [--raise MESSAGE] [--raise-twice] [--inactive] [--unattended] [--comment TEXT]\n"
   "                    [--mail-to LIST] [--mail-subject TEXT] [--mail-message TEXT] [--mail-attach]\n"
+  "                    [--raise-in-worker MESSAGE] [--raise-repeated TEXT COUNT]\n"
   "  --raise MESSAGE  once the window is shown, a click handler raises std::runtime_error(MESSAGE)\n"
   "  --raise-twice    two exceptions in a row (the second a std::out_of_range from a nested call)\n"
   "  --inactive       the form's component has ActivateMLD false\n"
@@ -39,4 +51,10 @@ inline constexpr const char* DemoUsage =
   "  --mail-to LIST   mail each report to these recipients (separated by \";\")\n"
   "  --mail-subject TEXT, --mail-message TEXT\n"
   "                   start of the mail's subject and of its body\n"
-  "  --mail-attach    attach the report's archive to the mail\n";
+  "  --mail-attach    attach the report's archive to the mail\n"
+  "  --raise-in-worker MESSAGE\n"
+  "                   after an unrelated exception handled in the window, a click handler\n"
+  "                   waits for a std::async task that raises std::runtime_error(MESSAGE)\n"
+  "  --raise-repeated TEXT COUNT\n"
+  "                   like --raise, the message TEXT repeated COUNT times (\\n, \\r, \\t and\n"
+  "                   \\\\ in TEXT stand for line feed, carriage return, tab and backslash)\n";

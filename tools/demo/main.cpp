@@ -115,7 +115,9 @@ int main(int argc, char** argv)
 
   DemoForm Form;
   App.SetMainForm(&Form);
-  Form.SetRequestedMessage(Options.RaiseMessage.value_or(DefaultRequestedMessage));
+  Form.SetRequestedMessage(Options.RaiseMessage.value_or(Options.RaiseInWorker.value_or(DefaultRequestedMessage)));
+  if (Options.RaiseRepeated)
+    Form.SetRequestedMessage(Options.RaiseRepeated->Text, Options.RaiseRepeated->Count);
   // The form stored the component active; overriding the stored value here,
   // before the component has finished loading, is what --inactive is about.
   if (Options.Inactive)
@@ -140,7 +142,9 @@ int main(int argc, char** argv)
   });
 
   Form.show();
-  if (Requested > 0)
+  if (Options.RaiseInWorker)
+    Form.ClickRaiseInWorker();
+  else if (Requested > 0)
     Form.ClickRaiseRequested();
   else if (Options.Unattended)
     QTimer::singleShot(0, &App, &QCoreApplication::quit);
