@@ -701,17 +701,6 @@ private:
   QByteArray FAscii;  // folded, when the name is ASCII
 };
 
-// The first name of a section path, and the path below it.
-std::pair<QByteArrayView, QByteArrayView> FirstName(QByteArrayView Path)
-{
-  qsizetype End = 0;
-  while (End < Path.size() && Path[End] != '\\')
-    ++End;
-  if (End == Path.size())
-    return {Path, QByteArrayView()};
-  return {Path.first(End), Path.sliced(End + 1)};
-}
-
 }  // namespace
 
 TKey* TKey::FindKey(const QString& KeyName)
@@ -792,74 +781,90 @@ void TKey::HoldFile(const QByteArray& File)
   FSections.reserve(std::size_t(File.size() / 64));
 }
 
-void TKey::AddSection(QByteArrayView Path, QByteArrayView ValueLines) { FSections.push_back({Path, ValueLines}); }
+void TKey::AddSection(QByteArrayView Path, QByteArrayView ValueLines)
+{
+  // Keeps count of the bytes all paths start with (a key just made or a
+  // root: no bytes are skipped).
+  if (FSections.empty()) {
+    FShared = Path.size();
+  } else {
+    const QByteArrayView First = FSections.front().Path;
+    const qsizetype Most = std::min(FShared, Path.size());
+    qsizetype Same = 0;
+    while (Same < Most && First[Same] == Path[Same])
+      ++Same;
+    FShared = Same;
+  }
+  FSections.push_back({Path, ValueLines});
+}
 
 void TKey::AddValueLines(QByteArrayView Lines) { FValueLines.push_back(Lines); }
 
+TKey& TKey::MadeFromSections(QByteArrayView Spelling) const
+{
+  const QString Name = QString::fromUtf8(Spelling);
+  return FKeys[PlaceOrAdd(FKeys, FKeyIndex, Name, [&Name] {
+    TKey Key;
+    Key.Name = Name;
+    return Key;
+  })];
+}
+
 TKey* TKey::MakeFromSections(const QString& KeyName) const
 {
+  // Sections that all lie below one key, as in a store where every key is
+  // below "SOFTWARE", move down to it whole, without a look at each.
+  const QByteArrayView First = FSections.front().Path.sliced(FSkip);
+  qsizetype Length = 0;
+  while (Length < First.size() && First[Length] != '\\')
+    ++Length;
+  if (Length < FShared) {
+    if (!SameName(First.first(Length), KeyName))
+      return nullptr;
+    TKey& Made = MadeFromSections(First.first(Length));
+    Made.FSections = std::exchange(FSections, {});
+    Made.FSkip = FSkip + Length + 1;
+    Made.FShared = FShared - Length - 1;
+    FSkip = FShared = 0;
+    return &Made;
+  }
   // Every section of that name goes to the key, in file order; the others
   // stay, in file order too.
   const TFirstNameMatch Match(KeyName);
-  std::size_t Next = 0;
-  qsizetype Length = -1;
-  while (Next < FSections.size() && (Length = Match(FSections[Next].Path)) < 0)
-    ++Next;
-  if (Next == FSections.size())
-    return nullptr;
-  const QString Spelled = QString::fromUtf8(FSections[Next].Path.first(Length));  // as the file first spells it
-  TKey& Made = FKeys[PlaceOrAdd(FKeys, FKeyIndex, Spelled, [&Spelled] {
-    TKey Key;
-    Key.Name = Spelled;
-    return Key;
-  })];
-  std::size_t Kept = Next;
-  if (Next == 0) {
-    // Where one key holds everything below (a path all sections share),
-    // the sections move down whole.
-    for (; Next < FSections.size(); ++Next) {
-      TSection& Section = FSections[Next];
-      Length = Match(Section.Path);
-      if (Length < 0 || Length == Section.Path.size())
-        break;
-      Section.Path = Section.Path.sliced(Length + 1);
-    }
-    if (Next == FSections.size()) {
-      Made.FSections = std::exchange(FSections, {});
-      return &Made;
-    }
-    Made.FSections.assign(FSections.begin(), FSections.begin() + std::ptrdiff_t(Next));
-  }
-  for (; Next < FSections.size(); ++Next) {
-    const TSection Section = FSections[Next];
-    Length = Match(Section.Path);
-    if (Length < 0)
+  TKey* Made = nullptr;
+  std::size_t Kept = 0;
+  for (const TSection& Section : FSections) {
+    const QByteArrayView Path = Section.Path.sliced(FSkip);
+    Length = Match(Path);
+    if (Length < 0) {
       FSections[Kept++] = Section;
-    else if (Length < Section.Path.size())
-      Made.FSections.push_back({Section.Path.sliced(Length + 1), Section.ValueLines});
+      continue;
+    }
+    if (!Made)
+      Made = &MadeFromSections(Path.first(Length));  // as the file first spells it
+    if (Length < Path.size())
+      Made->AddSection(Path.sliced(Length + 1), Section.ValueLines);
     else if (!Section.ValueLines.isNull())
-      Made.FValueLines.push_back(Section.ValueLines);
+      Made->AddValueLines(Section.ValueLines);
   }
   FSections.resize(Kept);
-  return &Made;
+  return Made;
 }
 
 void TKey::MakeAllFromSections() const
 {
-  const std::vector<TSection> Sections = std::exchange(FSections, {});
-  for (const TSection& Section : Sections) {
-    const auto [Name, Below] = FirstName(Section.Path);
-    const QString Spelled = QString::fromUtf8(Name);
-    TKey& Made = FKeys[PlaceOrAdd(FKeys, FKeyIndex, Spelled, [&Spelled] {
-      TKey Key;
-      Key.Name = Spelled;
-      return Key;
-    })];
-    if (!Below.isEmpty())
-      Made.FSections.push_back({Below, Section.ValueLines});
+  for (const TSection& Section : std::exchange(FSections, {})) {
+    const QByteArrayView Path = Section.Path.sliced(FSkip);
+    qsizetype Length = 0;
+    while (Length < Path.size() && Path[Length] != '\\')
+      ++Length;
+    TKey& Made = MadeFromSections(Path.first(Length));
+    if (Length < Path.size())
+      Made.AddSection(Path.sliced(Length + 1), Section.ValueLines);
     else if (!Section.ValueLines.isNull())
-      Made.FValueLines.push_back(Section.ValueLines);
+      Made.AddValueLines(Section.ValueLines);
   }
+  FSkip = FShared = 0;
 }
 
 void TKey::ReadValueLines() const

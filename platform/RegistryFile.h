@@ -107,6 +107,7 @@ private:
     QByteArrayView ValueLines;
   };
   TKey* MakeFromSections(const QString& KeyName) const;
+  TKey& MadeFromSections(QByteArrayView Spelling) const;
   void MakeAllFromSections() const;
   void ReadValueLines() const;
   void PutValue(TValue Value) const;
@@ -117,6 +118,8 @@ private:
   mutable std::unique_ptr<TNameIndex> FValueIndex;  // name -> place in FValues, once there are many
   mutable std::unique_ptr<TNameIndex> FKeyIndex;    // name -> place in FKeys, once there are many
   mutable std::vector<TSection> FSections;          // below this key, not made keys yet
+  mutable qsizetype FSkip = 0;    // bytes at the start of each section's path that lie above this key
+  mutable qsizetype FShared = 0;  // bytes after those that every section's path starts with
   mutable std::vector<QByteArrayView> FValueLines;  // not read yet
 };
 
