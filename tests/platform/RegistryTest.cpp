@@ -262,6 +262,39 @@ TEST(RegistryPersistence, SectionsOfOneKeyAnywhereInTheFileMeetInIt)
                                                   .toStdString());
 }
 
+TEST(RegistryPersistence, KeysBelowAPathEverySectionSharesAreFoundAndKept)
+{
+  TTempEnvironment Env;
+  WriteUserFile(Header +
+                "[HKEY_CURRENT_USER\\SOFTWARE\\Vendor\\App\\K1]\r\n\"V\"=\"1\"\r\n\r\n"
+                "[HKEY_CURRENT_USER\\SOFTWARE\\Vendor\\App\\K2\\Deep]\r\n\"D\"=\"d\"\r\n\r\n"
+                "[HKEY_CURRENT_USER\\SOFTWARE\\Vendor\\App\\K2]\r\n\"V\"=\"2\"\r\n\r\n");
+  TRegistry Reg;
+  // Looking for what is not there loses nothing of what is.
+  EXPECT_FALSE(Reg.KeyExists(QStringLiteral("\\Other")));
+  EXPECT_FALSE(Reg.KeyExists(QStringLiteral("\\software\\Other")));
+  EXPECT_FALSE(Reg.KeyExists(QStringLiteral("\\SOFTWARE\\Vendor\\App\\K3")));
+  ASSERT_TRUE(Reg.OpenKey(QStringLiteral("\\software\\VENDOR\\app\\k2\\DEEP"), false)) << Text(Reg.LastError());
+  EXPECT_EQ(Reg.ReadString(QStringLiteral("d")), QStringLiteral("d"));
+  ASSERT_TRUE(Reg.OpenKey(QStringLiteral("\\SOFTWARE\\Vendor\\App"), false));
+  EXPECT_EQ(Reg.GetKeyNames(), QStringList({"K1", "K2"}));
+  ASSERT_TRUE(Reg.OpenKey(QStringLiteral("K1"), false));
+  EXPECT_EQ(Reg.ReadString(QStringLiteral("V")), QStringLiteral("1"));
+
+  // Rewritten as read, with the new value.
+  Reg.WriteString(QStringLiteral("W"), QStringLiteral("w"));
+  EXPECT_EQ(ReadAll(UserFile()).toStdString(), (Header +
+                                                 "[HKEY_CURRENT_USER\\SOFTWARE]\r\n\r\n"
+                                                 "[HKEY_CURRENT_USER\\SOFTWARE\\Vendor]\r\n\r\n"
+                                                 "[HKEY_CURRENT_USER\\SOFTWARE\\Vendor\\App]\r\n\r\n"
+                                                 "[HKEY_CURRENT_USER\\SOFTWARE\\Vendor\\App\\K1]\r\n"
+                                                 "\"V\"=\"1\"\r\n\"W\"=\"w\"\r\n\r\n"
+                                                 "[HKEY_CURRENT_USER\\SOFTWARE\\Vendor\\App\\K2]\r\n\"V\"=\"2\"\r\n\r\n"
+                                                 "[HKEY_CURRENT_USER\\SOFTWARE\\Vendor\\App\\K2\\Deep]\r\n"
+                                                 "\"D\"=\"d\"\r\n\r\n")
+                                                  .toStdString());
+}
+
 TEST(RegistryKeys, NamesIgnoreCaseAndKeepTheFirstSpelling)
 {
   TTempEnvironment Env;
