@@ -198,6 +198,7 @@ public:
 private:
   [[noreturn]] void Fail(const QString& Message) const { throw TParseError{FLine + 1, Message}; }
   bool NextLine();
+  void CheckUtf8();
   void Section(QByteArrayView Line);
   void EndOfSection();
   void Value(QByteArrayView Line);
@@ -212,6 +213,11 @@ private:
   qsizetype FStart = 0;   // where the current line starts
   int FLine = -1;         // the current line, from 0
   QByteArrayView FTrimmed;  // the current line without line end and outer blanks
+  // Invalid UTF-8 would come back as replacement characters and be lost on
+  // the next write: a file is checked up to FChecked, and reading stops at
+  // its first bad line.
+  bool FCheckUtf8 = false;
+  qsizetype FChecked = 0;
   std::optional<int> FBadUtf8Line;
   bool FKeep = false;     // values are made, not only checked
   std::vector<TValue> FValues;
@@ -239,30 +245,45 @@ TParser::TParser(const QByteArray& Bytes, const QString& RootName)
   FRoot.HoldFile(Bytes);
   if (FText.startsWith("\xef\xbb\xbf"))
     FText = FText.sliced(3);
-  // Invalid UTF-8 would come back as replacement characters and be lost on
-  // the next write. A "\n" byte is never part of a sequence, so the lines of
-  // the bytes are the lines of the text.
-  if (!FText.isValidUtf8()) {
-    int Line = 0;
-    for (qsizetype Begin = 0;; ++Line) {
-      qsizetype End = FText.indexOf('\n', Begin);
-      if (End < 0)
-        End = FText.size();
-      if (!FText.sliced(Begin, End - Begin).isValidUtf8() || End == FText.size())
-        break;
-      Begin = End + 1;
-    }
-    FBadUtf8Line = Line;
+  FCheckUtf8 = true;
+}
+
+void TParser::CheckUtf8()
+{
+  // A block at a time, just ahead of the lines read, while it is in the
+  // cache. A "\n" byte is never part of a sequence, so blocks end at one
+  // and the lines of the bytes are the lines of the text.
+  qsizetype End = IndexOf(FText, '\n', std::min(FChecked + 65536, FText.size()));
+  End = End < 0 ? FText.size() : End + 1;
+  if (FText.sliced(FChecked, End - FChecked).isValidUtf8()) {
+    FChecked = End;
+    return;
   }
+  // The block starts with the line about to be read: which is the first bad?
+  int Line = FLine + 1;
+  for (qsizetype Begin = FChecked;; ++Line) {
+    qsizetype LineEnd = IndexOf(FText, '\n', Begin);
+    if (LineEnd < 0)
+      LineEnd = FText.size();
+    if (!FText.sliced(Begin, LineEnd - Begin).isValidUtf8())
+      break;
+    Begin = LineEnd + 1;
+  }
+  FBadUtf8Line = Line;
+  FChecked = FText.size();
 }
 
 bool TParser::NextLine()
 {
-  if (FNext > FText.size() || (FBadUtf8Line && FLine + 1 >= *FBadUtf8Line))
+  if (FNext > FText.size())
     return false;
   qsizetype End = IndexOf(FText, '\n', FNext);
   if (End < 0)
     End = FText.size();
+  if (FCheckUtf8 && End >= FChecked && !FBadUtf8Line)
+    CheckUtf8();
+  if (FBadUtf8Line && FLine + 1 >= *FBadUtf8Line)
+    return false;
   QByteArrayView Line = FText.sliced(FNext, End - FNext);
   if (Line.endsWith('\r'))
     Line.chop(1);
@@ -387,6 +408,12 @@ void TParser::Value(QByteArrayView Line)
 QByteArrayView TParser::QuotedAt(QByteArrayView Line, qsizetype& Pos, bool& Escaped) const
 {
   const qsizetype Begin = ++Pos;
+  // Most texts hold no escape: up to the next quote, if no "\\" comes first.
+  const qsizetype Quote = IndexOf(Line, '"', Begin);
+  if (Quote >= 0 && !std::memchr(Line.data() + Begin, '\\', std::size_t(Quote - Begin))) {
+    Pos = Quote + 1;
+    return Line.sliced(Begin, Quote - Begin);
+  }
   for (; Pos < Line.size(); ++Pos) {
     if (Line[Pos] == '"')
       return Line.sliced(Begin, Pos++ - Begin);
@@ -789,11 +816,13 @@ void TKey::AddSection(QByteArrayView Path, QByteArrayView ValueLines)
     FShared = Path.size();
   } else {
     const QByteArrayView First = FSections.front().Path;
-    const qsizetype Most = std::min(FShared, Path.size());
-    qsizetype Same = 0;
-    while (Same < Most && First[Same] == Path[Same])
-      ++Same;
-    FShared = Same;
+    if (Path.size() < FShared || std::memcmp(First.data(), Path.data(), std::size_t(FShared)) != 0) {
+      const qsizetype Most = std::min(FShared, Path.size());
+      qsizetype Same = 0;
+      while (Same < Most && First[Same] == Path[Same])
+        ++Same;
+      FShared = Same;
+    }
   }
   FSections.push_back({Path, ValueLines});
 }
