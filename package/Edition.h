@@ -7,6 +7,11 @@
 
 #include <QString>
 
+// Only units compiled once per edition may depend on the edition.
+#if !defined(CORVANE_EDITION_DXE2) && !defined(CORVANE_EDITION_DXE3) && !defined(CORVANE_EDITION_D6)
+#error "a unit that includes package/Edition.h belongs to CORVANE_PACKAGE_EDITION_SOURCES"
+#endif
+
 namespace Edition {
 
 #if defined(CORVANE_EDITION_D6)
