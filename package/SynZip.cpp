@@ -22,6 +22,12 @@ namespace {
 
 const QString UnitName = QStringLiteral("SynZip");
 constexpr qint64 MaxZipValue = 0xFFFFFFFFLL;
+// No size or offset may be 0xFFFFFFFF: readers take it for the mark of a
+// ZIP64 field, which these archives never have.
+constexpr qint64 MaxZipField = 0xFFFFFFFELL;
+// So the whole archive, directory and end record included, stays below
+// 4 GiB, where every 32-bit field can describe it.
+constexpr qint64 MaxArchiveSize = 0xFFFFFFFFLL;
 constexpr int MaxEntries = 0xFFFF;
 constexpr std::size_t CopyBufferSize = 65536;
 
@@ -247,6 +253,7 @@ TZipWrite::TZipWrite(const QString& aFileName) : FFileName(aFileName), FMagic(Lo
 {
   if (FHandle < 0)
     FHandle = ::open(QFile::encodeName(aFileName).constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  FCreated = FHandle >= 0;
 }
 
 TZipWrite::TZipWrite(const QString& aFileName, int Handle)
@@ -284,6 +291,8 @@ std::unique_ptr<TZipWrite> TZipWrite::CreateFrom(const QString& aFileName)
 
   std::unique_ptr<TZipWrite> Zip(new TZipWrite(aFileName, File.Release()));
   Zip->FCount = int(Entries.size());
+  for (const TZipWriteEntry& E : Entries)
+    Zip->FDirectorySize += qint64(sizeof(TFileHeader)) + E.intName.size();
   Zip->FEntry = std::move(Entries);
   // Entries behind a stub keep their offsets relative to the archive part.
   Zip->FAppendOffset = ArchiveOffset;
@@ -319,13 +328,21 @@ void TZipWrite::Finish() noexcept
 {
   if (FHandle < 0)
     return;
+  bool Whole = false;
   try {
     WriteCentralDirectory();
+    Whole = true;
   } catch (...) {
-    // A destructor cannot report; the archive stays as far as it was written.
+    // A destructor cannot report.
   }
   ::close(FHandle);
   FHandle = -1;
+  // A full disk: an archive without its directory would pass for one that
+  // holds nothing. One this writer created goes, so that callers checking
+  // for the archive see the failure; an extended one has lost its old
+  // directory either way.
+  if (!Whole && FCreated)
+    ::unlink(QFile::encodeName(FFileName).constData());
 }
 
 void TZipWrite::Close()
@@ -344,6 +361,10 @@ void TZipWrite::Close()
       } catch (...) {
       }
     }
+    // As Finish does: an archive this writer created and could not finish
+    // goes.
+    if (FWriteFailure && FCreated)
+      ::unlink(QFile::encodeName(FFileName).constData());
   }
   if (FWriteFailure)
     std::rethrow_exception(FWriteFailure);
@@ -389,12 +410,20 @@ void TZipWrite::WriteAll(const void* Data, qint64 Size)
   }
 }
 
-void TZipWrite::CheckArchiveOffset(const QString& aZipName, qint64 Pos) const
+void TZipWrite::CheckRoom(const QString& aZipName, qint64 EntryEnd, qint64 NameBytes) const
 {
-  // Offsets are 32-bit: an entry that would start beyond them could not be
-  // found again by any reader.
-  if (Pos - qint64(FAppendOffset) > MaxZipValue)
+  // The entry, its directory header and the end record must fit below the
+  // limit, as must the headers of the entries before.
+  const qint64 ArchiveSize = EntryEnd - qint64(FAppendOffset) + FDirectorySize + qint64(sizeof(TFileHeader)) +
+                             NameBytes + qint64(sizeof(TLastHeader));
+  if (ArchiveSize > MaxArchiveSize)
     throw TooBig(aZipName);
+}
+
+void TZipWrite::Counted()
+{
+  FDirectorySize += qint64(sizeof(TFileHeader)) + FEntry[std::size_t(FCount)].intName.size();
+  ++FCount;
 }
 
 TZipWriteEntry& TZipWrite::NextEntry(const QString& aZipName)
@@ -419,8 +448,6 @@ qint64 TZipWrite::InternalAdd(const QString& zipName, const void* Buf, qint64 Si
   E.fhr.madeBy = 20;
   E.fhr.fileInfo.neededVersion = 20;
   const qint64 P = Position();
-  CheckArchiveOffset(zipName, P);
-  E.fhr.localHeadOff = std::uint32_t(P - FAppendOffset);
 
   // Plain ASCII names (code 127 counts as non-ASCII) in the ANSI code page,
   // any other name in UTF-8, marked by flag bit 11.
@@ -435,6 +462,8 @@ qint64 TZipWrite::InternalAdd(const QString& zipName, const void* Buf, qint64 Si
   if (E.intName.size() > 0xFFFF)
     throw Exception(QStringLiteral("%1: name too long for .zip").arg(zipName));
   E.fhr.fileInfo.nameLen = std::uint16_t(E.intName.size());
+  CheckRoom(zipName, P + qint64(sizeof(TLocalFileHeader)) + E.intName.size() + (Buf ? Size : 0), E.intName.size());
+  E.fhr.localHeadOff = std::uint32_t(P - FAppendOffset);
 
   TLocalFileHeader Local;
   Local.signature = FMagic;
@@ -444,7 +473,7 @@ qint64 TZipWrite::InternalAdd(const QString& zipName, const void* Buf, qint64 Si
   WriteAll(Header.constData(), Header.size());
   if (Buf) {
     WriteAll(Buf, Size);
-    ++FCount;
+    Counted();
   }
   return P;
 }
@@ -460,13 +489,14 @@ void TZipWrite::AddDeflated(const QString& aFileName, bool RemovePath, int Compr
   const QString ZipName = RemovePath ? aFileName.mid(aFileName.lastIndexOf(QLatin1Char('/')) + 1) : aFileName;
   const std::uint32_t Age = DateTimeToDosDateTime(QDateTime::fromSecsSinceEpoch(St.st_mtim.tv_sec));
   const qint64 Size = St.st_size;
-  if (Size > MaxZipValue)
+  if (Size > MaxZipField)
     throw TooBig(aFileName);
   if (FHandle < 0)
     return;
 
   TZipWriteEntry& E = NextEntry(ZipName);
   const qint64 H = InternalAdd(ZipName, nullptr, 0);
+  const qint64 DataStart = H + qint64(sizeof(TLocalFileHeader)) + E.intName.size();
   // Whether the file failed us, rather than the archive.
   bool ReadFailed = false;
   try {
@@ -486,14 +516,15 @@ void TZipWrite::AddDeflated(const QString& aFileName, bool RemovePath, int Compr
       if (Got == 0)
         break;
       Compressor.write(Buffer.data(), Got);
+      // Given up as soon as the data no longer fits, not 4 GiB later.
+      CheckRoom(aFileName, DataStart + Compressor.SizeOut(), E.intName.size());
     }
     Compressor.Flush();
     // The file changed its size while it was read.
     ReadFailed = Compressor.SizeIn() != Size;
     if (ReadFailed)
       AssertionFailed(__LINE__);
-    if (Compressor.SizeOut() > MaxZipValue)
-      throw TooBig(aFileName);
+    CheckRoom(aFileName, DataStart + Compressor.SizeOut(), E.intName.size());
     TFileInfo& Info = E.fhr.fileInfo;
     Info.zcrc32 = Compressor.CRC();
     Info.zzipSize = std::uint32_t(Compressor.SizeOut());
@@ -509,21 +540,22 @@ void TZipWrite::AddDeflated(const QString& aFileName, bool RemovePath, int Compr
     if (!ReadFailed && !FWriteFailure)
       FWriteFailure = std::current_exception();
     // The entry is not counted; the next entry or the central directory
-    // takes the place of what was written for it.
+    // takes the place of what was written for it, and its bytes go now.
     try {
       SetPosition(H);
+      [[maybe_unused]] const int Cut = ::ftruncate(FHandle, H);
     } catch (...) {
     }
     throw;
   }
-  ++FCount;
+  Counted();
 }
 
 TFileInfo& TZipWrite::NextMemoryEntry(const QString& aZipName, const void* Buf, qint64 Size, std::uint32_t FileAge)
 {
   if (Size < 0 || (Size > 0 && !Buf))
     AssertionFailed(__LINE__);
-  if (Size > MaxZipValue)
+  if (Size > MaxZipField)
     throw TooBig(aZipName);
   TZipWriteEntry& E = NextEntry(aZipName);
   TFileInfo& Info = E.fhr.fileInfo;
@@ -592,6 +624,9 @@ void TZipWrite::Append(const QByteArray& Content)
   // Only in front of everything: offsets already written would be wrong.
   if (FHandle < 0 || FAppendOffset != 0 || FCount > 0 || Position() != 0)
     return;
+  // Offsets count from behind these bytes, in 32 bits.
+  if (Content.size() > MaxZipField)
+    throw Exception(QStringLiteral("appended content too big for .zip"));
   FAppendOffset = std::uint32_t(Content.size());
   WriteAll(Content.constData(), Content.size());
 }

@@ -161,6 +161,12 @@ struct TZipWriteEntry {
 // Writes a ZIP archive: local header and data per entry as they are added,
 // the central directory and end record when the writer is destroyed. Only
 // then is the file a valid archive.
+//
+// Its 32-bit fields describe archives below 4 GiB only: an entry that would
+// take the archive (directory and end record included) to 4 GiB raises
+// "<name> file too big for .zip" and leaves the archive as it was before
+// it. When the directory cannot be written (a full disk), an archive the
+// writer created is removed rather than left without it.
 class TZipWrite {
 public:
   // Creates (or truncates) the archive. When it cannot be created the
@@ -215,7 +221,11 @@ private:
   void WriteAll(const void* Data, qint64 Size);
   qint64 Position() const;
   void SetPosition(qint64 Pos);
-  void CheckArchiveOffset(const QString& aZipName, qint64 Pos) const;
+  // Raises "... too big for .zip" unless an entry ending at EntryEnd, with
+  // a name of NameBytes, leaves an archive every 32-bit field describes.
+  void CheckRoom(const QString& aZipName, qint64 EntryEnd, qint64 NameBytes) const;
+  // Counts the entry at index Count, written whole.
+  void Counted();
   [[noreturn]] void RaiseWriteFailure(int Error);
   void WriteCentralDirectory();
   void Finish() noexcept;
@@ -226,6 +236,8 @@ private:
   int FHandle = -1;
   int FCount = 0;
   std::vector<TZipWriteEntry> FEntry;
+  qint64 FDirectorySize = 0;  // of the central directory the counted entries need
+  bool FCreated = false;      // by this writer, not opened by CreateFrom
   std::exception_ptr FWriteFailure;
 };
 

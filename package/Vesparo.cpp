@@ -438,6 +438,13 @@ void HandOffReportToViewer()
     const QString Viewer = Vesparoutil::ReadRegistryValues(QStringLiteral("\\SOFTWARE\\Corvane"), false,
                                                            QStringLiteral("Installation_path"), 1, true);
     Vesparoutil::ForceDataFolder(Vesparoutil::DataFolderPath());
+    // A relative path would start whatever lies under that name in the
+    // folder the application happens to end in.
+    if (!Viewer.isEmpty() && !Viewer.startsWith(QLatin1Char('/'))) {
+      qWarning("Corvane: the report viewer is not started: Installation_path \"%s\" is not an absolute path",
+               qUtf8Printable(Viewer));
+      return;
+    }
     QString Parameter = Vesparoutil::FullHmldFilePath();
     Parameter.replace(QLatin1Char(' '), QLatin1Char('^'));
     const auto* App = Application::Instance();

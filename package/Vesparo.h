@@ -27,7 +27,8 @@ extern bool bShallOpen;
 extern int ReportLockWaitMs;
 
 // Starts the report viewer program registered for the current user with the
-// report path (blanks turned into "^") as its one argument. The unit's
+// report path (blanks turned into "^") as its one argument. A registered
+// path that is not absolute is refused with a warning (qWarning). The unit's
 // finalization calls it when bShallOpen is set.
 void HandOffReportToViewer();
 

@@ -1,19 +1,19 @@
 #include "platform/Registry.h"
 
 #include "platform/RegistryFile.h"
+#include "platform/ShellFolders.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <optional>
 
@@ -55,38 +55,129 @@ struct TFd {
   TFd& operator=(const TFd&) = delete;
 };
 
-// The file's bytes; nullopt when it does not exist (an empty store).
-std::optional<QByteArray> ReadStoreFile(const QString& Path)
+// What tells one version of a store file from another: a writer renames a
+// new file in (another inode), an editor writing in place changes the size
+// or the change time.
+struct TFileStamp {
+  dev_t Dev = 0;
+  ino_t Ino = 0;
+  off_t Size = 0;
+  timespec MTime{};
+  timespec CTime{};
+
+  static TFileStamp Of(const struct stat& St) { return {St.st_dev, St.st_ino, St.st_size, St.st_mtim, St.st_ctim}; }
+  bool operator==(const TFileStamp& Other) const
+  {
+    return Dev == Other.Dev && Ino == Other.Ino && Size == Other.Size && MTime.tv_sec == Other.MTime.tv_sec &&
+           MTime.tv_nsec == Other.MTime.tv_nsec && CTime.tv_sec == Other.CTime.tv_sec &&
+           CTime.tv_nsec == Other.CTime.tv_nsec;
+  }
+};
+
+bool Before(const timespec& A, const timespec& B)
 {
+  return A.tv_sec < B.tv_sec || (A.tv_sec == B.tv_sec && A.tv_nsec < B.tv_nsec);
+}
+
+// A root as a registry object last read it, so that the several reads of
+// one call parse the file once however large it is.
+struct TStoreCache {
+  std::optional<TKey> Tree;
+  HKEY Root = HKEY_CURRENT_USER;
+  std::optional<TFileStamp> Stamp;  // none: read again next time
+
+  void Drop()
+  {
+    Tree.reset();
+    Stamp.reset();
+  }
+};
+
+// The file's bytes; nullopt when it does not exist (an empty store). Stamp
+// is set when the file can be told apart from any later change of it.
+std::optional<QByteArray> ReadStoreFile(const QString& Path, std::optional<TFileStamp>& Stamp)
+{
+  Stamp.reset();
+  // The file system stamps changes with this coarse clock: a file changed
+  // within the tick of reading it could change again unseen in that tick.
+  timespec Start{};
+  ::clock_gettime(CLOCK_REALTIME_COARSE, &Start);
   const TFd File(::open(QFile::encodeName(Path).constData(), O_RDONLY | O_CLOEXEC));
   if (File.Fd < 0) {
     if (errno == ENOENT)
       return std::nullopt;
     RaiseSystem(QStringLiteral("Cannot read the registry file"), Path, errno);
   }
-  QByteArray Bytes;
-  char Buffer[65536];
+  // Straight into place, as large as the file says it is; it may grow.
+  struct stat St {};
+  QByteArray Bytes(::fstat(File.Fd, &St) == 0 ? qsizetype(St.st_size) + 1 : 65536, Qt::Uninitialized);
+  qsizetype Done = 0;
   for (;;) {
-    const ssize_t Got = ::read(File.Fd, Buffer, sizeof Buffer);
+    if (Done == Bytes.size())
+      Bytes.resize(Bytes.size() * 2);
+    const ssize_t Got = ::read(File.Fd, Bytes.data() + Done, size_t(Bytes.size() - Done));
     if (Got == 0)
-      return Bytes;
+      break;
     if (Got < 0 && errno != EINTR)
       RaiseSystem(QStringLiteral("Cannot read the registry file"), Path, errno);
     if (Got > 0)
-      Bytes.append(Buffer, Got);
+      Done += Got;
   }
+  Bytes.truncate(Done);
+  if (::fstat(File.Fd, &St) == 0 && St.st_size == Bytes.size() && Before(St.st_ctim, Start))
+    Stamp = TFileStamp::Of(St);
+  return Bytes;
 }
 
-TKey LoadStore(HKEY Root)
+// The tree of a root from its file at Path, or from the cache while the
+// file is the one it was read from.
+TKey& LoadStore(HKEY Root, const QString& Path, TStoreCache& Cache)
 {
-  const QString Path = StoreFilePath(Root);
-  const std::optional<QByteArray> Bytes = ReadStoreFile(Path);
+  struct stat St {};
+  if (Cache.Tree && Cache.Stamp && Cache.Root == Root && ::stat(QFile::encodeName(Path).constData(), &St) == 0 &&
+      TFileStamp::Of(St) == *Cache.Stamp)
+    return *Cache.Tree;
+  Cache.Drop();
+  std::optional<TFileStamp> Stamp;
+  const std::optional<QByteArray> Bytes = ReadStoreFile(Path, Stamp);
   try {
-    return RegistryFile::Parse(Bytes.value_or(QByteArray()), RootName(Root));
+    Cache.Tree = RegistryFile::Parse(Bytes.value_or(QByteArray()), RootName(Root));
   } catch (const RegistryFile::TParseError& Error) {
     throw ERegistryException(
       QStringLiteral("Invalid registry file \"%1\", line %2: %3").arg(Path).arg(Error.Line).arg(Error.Message));
   }
+  Cache.Root = Root;
+  Cache.Stamp = Stamp;
+  return *Cache.Tree;
+}
+
+QString FolderOf(const QString& Path)
+{
+  const qsizetype Slash = Path.lastIndexOf(QLatin1Char('/'));
+  return Slash < 0 ? QStringLiteral(".") : Slash == 0 ? QStringLiteral("/") : Path.left(Slash);
+}
+
+// The file a write replaces: a store file that is a symbolic link is
+// replaced at its target (through any chain of links), so that the link
+// stays a link and everyone reading through it sees the change.
+QString LinkTarget(const QString& Path)
+{
+  QString Current = Path;
+  for (int Hops = 0; Hops < 40; ++Hops) {
+    const QByteArray Name = QFile::encodeName(Current);
+    struct stat St {};
+    if (::lstat(Name.constData(), &St) != 0 || !S_ISLNK(St.st_mode))
+      return Current;
+    QByteArray Target(qsizetype(St.st_size > 0 ? St.st_size : 0) + 256, Qt::Uninitialized);
+    const ssize_t Length = ::readlink(Name.constData(), Target.data(), size_t(Target.size()));
+    if (Length < 0)
+      RaiseSystem(QStringLiteral("Cannot read the link"), Current, errno);
+    if (Length == Target.size())
+      RaiseSystem(QStringLiteral("Cannot read the link"), Current, ENAMETOOLONG);
+    const QString Next = QFile::decodeName(Target.left(Length));
+    Current = Next.startsWith(QLatin1Char('/')) ? Next : FolderOf(Current) + QLatin1Char('/') + Next;
+  }
+  RaiseSystem(QStringLiteral("Cannot follow the link"), Path, ELOOP);
 }
 
 bool CanAccess(const QString& Path, int Mode)
@@ -102,9 +193,9 @@ bool CanWriteStore(const QString& Path, QString& Why)
     Why = QStringLiteral("Access denied: this user cannot write the registry file \"%1\"").arg(Path);
     return false;
   }
-  QString Folder = QFileInfo(Path).absolutePath();
-  while (!CanAccess(Folder, F_OK) && errno == ENOENT && Folder != QLatin1String("/"))
-    Folder = QFileInfo(Folder).absolutePath();
+  QString Folder = FolderOf(Path);
+  while (!CanAccess(Folder, F_OK) && errno == ENOENT && Folder != QLatin1String("/") && Folder != QLatin1String("."))
+    Folder = FolderOf(Folder);
   if (!CanAccess(Folder, W_OK | X_OK)) {
     Why = QStringLiteral("Access denied: this user cannot write in the folder \"%1\" of the registry file \"%2\"")
             .arg(Folder, Path);
@@ -161,23 +252,39 @@ void ReplaceFile(const QString& Path, const QByteArray& Bytes)
     throw;
   }
   // The rename itself is durable only once the folder is flushed.
-  const QString Folder = QFileInfo(Path).absolutePath();
+  const QString Folder = FolderOf(Path);
   const TFd Dir(::open(QFile::encodeName(Folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (Dir.Fd < 0 || ::fsync(Dir.Fd) != 0)
     RaiseSystem(QStringLiteral("Cannot flush the folder"), Folder, errno);
 }
 
-// One change of a root: under the exclusive lock the file is read again,
-// Change applied, and the file replaced when Change reports a change.
-bool Transact(HKEY Root, const std::function<bool(TKey&)>& Change)
+// Whether this user can change the root: resolves a linked file first,
+// since its target is what a write replaces.
+bool CanWriteRoot(HKEY Root, QString& Why)
 {
-  const QString Path = StoreFilePath(Root);
+  try {
+    return CanWriteStore(LinkTarget(StoreFilePath(Root)), Why);
+  } catch (const ERegistryException& Error) {
+    Why = Error.Message();
+    return false;
+  }
+}
+
+// One change of a root: under the exclusive lock the file is read again (or
+// found unchanged since the cache was filled), Change applied, and the file
+// replaced when Change reports a change. Change leaves the tree as it was
+// when it reports none.
+bool Transact(HKEY Root, const std::function<bool(TKey&)>& Change, TStoreCache& Cache)
+{
+  const QString Path = LinkTarget(StoreFilePath(Root));
   QString Why;
   if (!CanWriteStore(Path, Why))
     throw ERegistryException(Why);
-  const QString Folder = QFileInfo(Path).absolutePath();
+  const QString Folder = FolderOf(Path);
   if (!QDir().mkpath(Folder))
     throw ERegistryException(QStringLiteral("Cannot create the folder \"%1\"").arg(Folder));
+  // Beside the file that is replaced, so that writers through different
+  // links to it exclude each other too.
   const QString LockPath = Path + QStringLiteral(".lock");
   // flock takes an exclusive lock on a descriptor opened for reading too.
   const TFd Lock(::open(QFile::encodeName(LockPath).constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644));
@@ -186,10 +293,19 @@ bool Transact(HKEY Root, const std::function<bool(TKey&)>& Change)
   while (::flock(Lock.Fd, LOCK_EX) != 0)
     if (errno != EINTR)
       RaiseSystem(QStringLiteral("Cannot lock"), LockPath, errno);
-  TKey Tree = LoadStore(Root);
-  if (!Change(Tree))
+  TKey& Tree = LoadStore(Root, Path, Cache);
+  bool Changed = false;
+  try {
+    Changed = Change(Tree);
+  } catch (...) {
+    Cache.Drop();
+    throw;
+  }
+  if (!Changed)
     return false;
-  ReplaceFile(Path, RegistryFile::Serialize(Tree));
+  const QByteArray Bytes = RegistryFile::Serialize(Tree);
+  Cache.Drop();  // the file is about to be another
+  ReplaceFile(Path, Bytes);
   return true;
 }
 
@@ -209,11 +325,7 @@ QString StoreFilePath(HKEY Root)
   // A relative XDG_CONFIG_HOME is invalid by the XDG rules and is ignored.
   QString Config = qEnvironmentVariable("XDG_CONFIG_HOME");
   if (Config.isEmpty() || !QDir::isAbsolutePath(Config)) {
-    QString Home = qEnvironmentVariable("HOME");
-    if (Home.isEmpty())
-      if (const passwd* User = ::getpwuid(::geteuid()))
-        Home = QFile::decodeName(User->pw_dir);
-    Config = Home + QStringLiteral("/.config");
+    Config = ShellFolders::HomeFolder() + QStringLiteral("/.config");
   }
   return QDir::cleanPath(Config + QStringLiteral("/Corvane/registry/user.reg"));
 }
@@ -225,6 +337,7 @@ struct TRegistry::TData {
   bool OpenReadOnly = false;
   QStringList Path;  // of the open key; empty is the root
   QString LastError;
+  TStoreCache Cache;
 
   bool Failed(const QString& Message)
   {
@@ -249,18 +362,26 @@ struct TRegistry::TData {
     if (Text.endsWith(QLatin1Char('\\')))
       Text.chop(1);
     const QStringList Parts = Text.isEmpty() ? QStringList() : Text.split(QLatin1Char('\\'));
-    for (const QString& Part : Parts)
-      if (!RegistryFile::IsValidKeyName(Part)) {
-        Failed(QStringLiteral("Invalid key name \"%1\"").arg(Key));
+    for (const QString& Part : Parts) {
+      const QString Error = RegistryFile::KeyNameError(Part);
+      if (!Error.isEmpty()) {
+        Failed(QStringLiteral("Invalid key name \"%1\": %2").arg(RegistryFile::Shortened(Key), Error));
         return std::nullopt;
       }
-    return Absolute || !IsOpen ? Parts : Path + Parts;
+    }
+    const QStringList Full = Absolute || !IsOpen ? Parts : Path + Parts;
+    const QString Error = RegistryFile::KeyDepthError(Full.size());
+    if (!Error.isEmpty()) {
+      Failed(QStringLiteral("Invalid key \"%1\": %2").arg(RegistryFile::Shortened(Key), Error));
+      return std::nullopt;
+    }
+    return Full;
   }
 
-  TKey Load()
+  const TKey& Load()
   {
     try {
-      return LoadStore(Root);
+      return LoadStore(Root, StoreFilePath(Root), Cache);
     } catch (const ERegistryException& Error) {
       Raise(Error.Message());
     }
@@ -269,7 +390,7 @@ struct TRegistry::TData {
   bool Change(const std::function<bool(TKey&)>& Apply)
   {
     try {
-      return Transact(Root, Apply);
+      return Transact(Root, Apply, Cache);
     } catch (const ERegistryException& Error) {
       Raise(Error.Message());
     }
@@ -277,19 +398,19 @@ struct TRegistry::TData {
 
   std::optional<TValue> Value(const QString& Name)
   {
-    const TKey Tree = Load();
-    const TKey* Key = Tree.Find(Path);
+    const TKey* Key = Load().Find(Path);
     const TValue* Found = Key ? Key->FindValue(Name) : nullptr;
     return Found ? std::optional<TValue>(*Found) : std::nullopt;
   }
 
   void Put(const TValue& Value)
   {
-    const QString Failure = QStringLiteral("Failed to set data for '%1'").arg(Value.Name);
+    const QString Failure = QStringLiteral("Failed to set data for '%1'").arg(RegistryFile::Shortened(Value.Name));
     if (!MayWrite())
       Raise(Failure + QStringLiteral(": the key is open for reading only"));
-    if (!RegistryFile::IsValidValueName(Value.Name))
-      Raise(Failure + QStringLiteral(": a value name cannot hold a line break"));
+    const QString Error = RegistryFile::ValueNameError(Value.Name);
+    if (!Error.isEmpty())
+      Raise(Failure + QStringLiteral(": ") + Error);
     Change([&](TKey& Tree) {
       TKey* Key = Tree.Find(Path);
       if (!Key)
@@ -320,7 +441,7 @@ bool TRegistry::OpenKey(const QString& Key, bool CanCreate)
   if (!Path)
     return false;
   QString Why;
-  if ((D->Access & KEY_WRITE) && !CanWriteStore(StoreFilePath(D->Root), Why))
+  if ((D->Access & KEY_WRITE) && !CanWriteRoot(D->Root, Why))
     return D->Failed(Why);
   try {
     if (!D->Load().Find(*Path)) {
@@ -408,20 +529,18 @@ TRegDataType TRegistry::GetDataType(const QString& Name)
 
 QStringList TRegistry::GetKeyNames()
 {
-  const TKey Tree = D->Load();
   QStringList Names;
-  if (const TKey* Key = Tree.Find(D->Path))
-    for (const TKey& Child : Key->Keys)
-      Names += Child.Name;
+  if (const TKey* Key = D->Load().Find(D->Path))
+    for (const TKey* Child : Key->SortedKeys())
+      Names += Child->Name;
   return Names;
 }
 
 QStringList TRegistry::GetValueNames()
 {
-  const TKey Tree = D->Load();
   QStringList Names;
-  if (const TKey* Key = Tree.Find(D->Path))
-    for (const TValue& Value : Key->Values)
+  if (const TKey* Key = D->Load().Find(D->Path))
+    for (const TValue& Value : Key->Values())
       Names += Value.Name;
   return Names;
 }

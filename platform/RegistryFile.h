@@ -15,10 +15,13 @@
 // are the store's business (Registry.cpp).
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
+#include <memory>
+#include <utility>
 #include <vector>
 
 namespace RegistryFile {
@@ -45,24 +48,84 @@ struct TValue {
   QByteArray Bytes;
 };
 
-// Names of keys and values compare without regard to case; the case they
-// were created with is kept.
-struct TKey {
+// The limits of the registry this store stands in for, in UTF-16 code
+// units; a deeper or longer name gets a clear error instead of a store that
+// grows without bound.
+inline constexpr qsizetype MaxKeyNameLength = 255;
+inline constexpr qsizetype MaxValueNameLength = 16383;
+inline constexpr qsizetype MaxKeyDepth = 512;  // levels below the root
+
+// Names of keys and values compare without regard to case (each character
+// case-folded); the case they were created with is kept. A key with more
+// than a few subkeys or values finds them through an index on those folded
+// names, so that one with a great many costs no more per look-up than a
+// small one.
+//
+// A tree read from a file is made as it is used: the file's sections below
+// a key become keys when one of them is looked for, its value lines become
+// values when the key's values are wanted. A large store is mostly never
+// looked at; what a file holds was checked when it was read. The keys of
+// such a tree refer to the file's bytes, which the root holds: they live
+// and die with their root.
+struct TNameIndex;
+
+class TKey {
+public:
   QString Name;
-  std::vector<TValue> Values;  // in the order they were created
-  std::vector<TKey> Keys;      // sorted by name without regard to case
+
+  TKey();
+  ~TKey();
+  TKey(TKey&&) noexcept;
+  TKey& operator=(TKey&&) noexcept;
 
   TKey* FindKey(const QString& KeyName);
+  const TKey* FindKey(const QString& KeyName) const;
   TKey* Find(const QStringList& Path);
   const TKey* Find(const QStringList& Path) const;
   TKey& Make(const QStringList& Path);  // creates what is missing
+  TKey& MakeKey(const QString& KeyName);
   bool RemoveKey(const QString& KeyName);
+  // The subkeys sorted by name without regard to case, as a file lists them.
+  std::vector<const TKey*> SortedKeys() const;
 
   TValue* FindValue(const QString& ValueName);
   const TValue* FindValue(const QString& ValueName) const;
-  void SetValue(const TValue& Value);  // an existing value keeps its name's case
+  void SetValue(TValue Value);  // an existing value keeps its name's case
   bool RemoveValue(const QString& ValueName);
+  const std::vector<TValue>& Values() const;  // in the order they were created
+
+  // For the parser, on a root before anything else is done with it: the
+  // file, a section below the root (its path below it and its value lines,
+  // checked already) and value lines of the root itself, in file order.
+  void HoldFile(const QByteArray& File);
+  void AddSection(QByteArrayView Path, QByteArrayView ValueLines);
+  void AddValueLines(QByteArrayView Lines);
+
+private:
+  struct TSection {
+    QByteArrayView Path;  // below this key, never empty
+    QByteArrayView ValueLines;
+  };
+  TKey* MakeFromSections(const QString& KeyName) const;
+  TKey& MadeFromSections(QByteArrayView Spelling) const;
+  void MakeAllFromSections() const;
+  void ReadValueLines() const;
+  void PutValue(TValue Value) const;
+
+  QByteArray FFile;  // a root read from a file: its bytes
+  mutable std::vector<TValue> FValues;
+  mutable std::vector<TKey> FKeys;  // in the order they were made
+  mutable std::unique_ptr<TNameIndex> FValueIndex;  // name -> place in FValues, once there are many
+  mutable std::unique_ptr<TNameIndex> FKeyIndex;    // name -> place in FKeys, once there are many
+  mutable std::vector<TSection> FSections;          // below this key, not made keys yet
+  mutable qsizetype FSkip = 0;    // bytes at the start of each section's path that lie above this key
+  mutable qsizetype FShared = 0;  // bytes after those that every section's path starts with
+  mutable std::vector<QByteArrayView> FValueLines;  // not read yet
 };
+
+// Whether two names are the same name: equal once every character is
+// case-folded.
+bool SameName(QStringView A, QStringView B);
 
 // Why a text is not a registry file, and on which line (1-based).
 struct TParseError {
@@ -81,10 +144,15 @@ TKey Parse(const QByteArray& Bytes, const QString& RootName);
 // section below the root (the root itself only when it holds values).
 QByteArray Serialize(const TKey& Root);
 
-// True when Name can be written as a key or value name: no line break and
-// no lone UTF-16 surrogate, and for keys no "\" and not empty.
-bool IsValidKeyName(const QString& Name);
-bool IsValidValueName(const QString& Name);
+// Why Name cannot be written as a key or value name, or "" when it can: a
+// line break, a lone UTF-16 surrogate, more characters than the limit, and
+// for keys a "\" or no character at all.
+QString KeyNameError(const QString& Name);
+QString ValueNameError(const QString& Name);
+// A name as messages show it: a long one is cut short.
+QString Shortened(const QString& Name);
+// Why a key at this depth below the root cannot exist, or "".
+QString KeyDepthError(qsizetype Depth);
 
 // How corvane-reg lists a value: "REG_SZ", "REG_DWORD", "REG_BINARY"..., and its
 // data as text ("0x1f" for numbers, hex digits for binary data).

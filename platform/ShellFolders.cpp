@@ -1,7 +1,13 @@
 #include "platform/ShellFolders.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <vector>
 
 namespace ShellFolders {
 
@@ -18,16 +24,35 @@ QString WithoutTrailingSeparator(QString Path)
 }
 }  // namespace
 
+QString HomeFolder()
+{
+  QString Home = Environment("HOME");
+  // Without it (a service, a cron job, "env -i") the account still has a
+  // home; the file-system root is no place for a user's files.
+  if (Home.isEmpty() || !QDir::isAbsolutePath(Home)) {
+    // The reentrant form: the registry store is read from worker threads too.
+    passwd Entry {};
+    passwd* User = nullptr;
+    std::vector<char> Buffer(16384);
+    Home.clear();
+    if (::getpwuid_r(::geteuid(), &Entry, Buffer.data(), Buffer.size(), &User) == 0 && User && User->pw_dir)
+      Home = QFile::decodeName(User->pw_dir);
+    if (!QDir::isAbsolutePath(Home))
+      return {};
+  }
+  return WithoutTrailingSeparator(Home);
+}
+
 QString SHGetFolderPathAppData()
 {
   // A relative XDG_DATA_HOME is invalid by the XDG rules and is ignored.
   const QString Xdg = Environment("XDG_DATA_HOME");
   if (!Xdg.isEmpty() && QDir::isAbsolutePath(Xdg))
     return WithoutTrailingSeparator(Xdg);
-  const QString Home = Environment("HOME");
-  if (Home.isEmpty() || !QDir::isAbsolutePath(Home))
+  const QString Home = HomeFolder();
+  if (Home.isEmpty())
     return {};
-  return WithoutTrailingSeparator(Home) + QStringLiteral("/.local/share");
+  return (Home == QLatin1String("/") ? QString() : Home) + QStringLiteral("/.local/share");
 }
 
 QString SHGetSpecialFolderPathCommonDocuments()

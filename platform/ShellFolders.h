@@ -5,9 +5,14 @@
 
 namespace ShellFolders {
 
+// The current user's home folder: $HOME when it is an absolute path, else
+// the home folder the password database gives the effective user. Empty
+// when neither is known. No trailing separator.
+QString HomeFolder();
+
 // The roaming application-data folder of the current user: $XDG_DATA_HOME
-// when it is an absolute path, else $HOME/.local/share. Empty when neither
-// can be had. No trailing separator.
+// when it is an absolute path, else HomeFolder()/.local/share. Empty when
+// no home folder is known. No trailing separator.
 QString SHGetFolderPathAppData();
 
 // The documents folder shared by all users: $CORVANE_COMMON_DOCUMENTS when

@@ -14,6 +14,15 @@
 
 #include <zlib.h>
 
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <random>
+
 using namespace SynZip;
 using TestSupport::PythonZipInfo;
 using TestSupport::ReadAll;
@@ -336,6 +345,181 @@ TEST_F(SynZipTest, NoMoreEntriesThanTheEndRecordCanCount)
   }
   EXPECT_EQ(TZipRead(Archive).Count(), 65535);
   EXPECT_EQ(PythonZipInfo(Archive)[QStringLiteral("entries")].toArray().size(), 65535);
+}
+
+namespace {
+
+// An archive just below 4 GiB without writing 4 GiB: one stored entry of
+// zeros that lie in a hole of a sparse file, then its directory, so that
+// Room bytes are left for the local header, data and directory header of
+// one more entry and its directory header.
+QString SparseArchive(const QString& Path, qint64 Room)
+{
+  const QByteArray Name = "big";
+  const qint64 Directory = qint64(sizeof(TFileHeader)) + Name.size();
+  const qint64 Data =
+    0xFFFFFFFFLL - Room - qint64(sizeof(TLastHeader)) - Directory - qint64(sizeof(TLocalFileHeader)) - Name.size();
+  // The CRC-32 of that many zeros, from the CRCs of powers of two.
+  uLong Crc = 0;
+  uLong Power = crc32(0, reinterpret_cast<const Bytef*>("\0"), 1);
+  for (qint64 Bit = 1, Left = Data; Left > 0; Bit <<= 1, Left >>= 1) {
+    if (Left & 1)
+      Crc = crc32_combine(Crc, Power, Bit);
+    Power = crc32_combine(Power, Power, Bit);
+  }
+  TFileHeader Central;
+  Central.signature = CentralFileHeaderSignature();
+  Central.madeBy = 20;
+  Central.fileInfo.neededVersion = 20;
+  Central.fileInfo.zcrc32 = std::uint32_t(Crc);
+  Central.fileInfo.zzipSize = Central.fileInfo.zfullSize = std::uint32_t(Data);
+  Central.fileInfo.nameLen = std::uint16_t(Name.size());
+  TLocalFileHeader Local;
+  Local.signature = LocalFileHeaderSignature();
+  Local.fileInfo = Central.fileInfo;
+  TLastHeader Last;
+  Last.signature = LastHeaderSignature();
+  Last.thisFiles = Last.totalFiles = 1;
+  Last.headerSize = std::uint32_t(Directory);
+  Last.headerOffset = std::uint32_t(qint64(sizeof(Local)) + Name.size() + Data);
+  QFile File(Path);
+  EXPECT_TRUE(File.open(QIODevice::WriteOnly));
+  File.write(reinterpret_cast<const char*>(&Local), sizeof(Local));
+  File.write(Name);
+  File.seek(Last.headerOffset);  // the hole
+  File.write(reinterpret_cast<const char*>(&Central), sizeof(Central));
+  File.write(Name);
+  File.write(reinterpret_cast<const char*>(&Last), sizeof(Last));
+  return Path;
+}
+
+// Names, sizes and header offsets of every entry as Python's zipfile lists
+// them, and the CRC-32 of the data of every entry below 1 MiB, read and
+// checked by zipfile.
+QJsonObject PythonListing(const QString& Archive)
+{
+  QProcess Python;
+  Python.start(QStringLiteral("python3"), {QStringLiteral("-c"), QStringLiteral(R"PY(
+import json, sys, zipfile, zlib
+try:
+    with zipfile.ZipFile(sys.argv[1]) as z:
+        print(json.dumps({
+            'entries': [[i.filename, i.file_size, i.header_offset] for i in z.infolist()],
+            'small': [zlib.crc32(z.read(i)) for i in z.infolist() if i.file_size < 1 << 20]}))
+except Exception as error:
+    print(json.dumps({'error': repr(error)}))
+)PY"),
+                                           Archive});
+  Python.waitForFinished(120000);
+  return QJsonDocument::fromJson(Python.readAllStandardOutput()).object();
+}
+
+}  // namespace
+
+TEST_F(SynZipTest, NothingGrowsAnArchiveTo4GiBAndWhatWasThereStays)
+{
+  // Room for a last entry of 1000 bytes, exactly.
+  const QString Archive = SparseArchive(PathOf(QStringLiteral("nearly 4 GiB.zip")),
+                                        qint64(sizeof(TLocalFileHeader)) + 1 + 1000 + qint64(sizeof(TFileHeader)) + 1);
+  const qint64 Before = QFileInfo(Archive).size();
+  const QByteArray Last = SampleContent(3, 1000);
+  {
+    const std::unique_ptr<TZipWrite> Zip = TZipWrite::CreateFrom(Archive);
+    ASSERT_EQ(Zip->Count(), 1);
+    // Streamed and deflated: given up once its data no longer fits.
+    QByteArray Noise(200000, Qt::Uninitialized);
+    std::generate(Noise.begin(), Noise.end(), std::mt19937(7));
+    const QString NoiseFile = MakeFile(QStringLiteral("noise.bin"), Noise);
+    try {
+      Zip->AddDeflated(NoiseFile);
+      ADD_FAILURE() << "an entry beyond 4 GiB";
+    } catch (const Exception& Error) {
+      EXPECT_EQ(Error.Message(), NoiseFile + QStringLiteral(" file too big for .zip"));
+    }
+    EXPECT_EQ(QFileInfo(Archive).size(), Before - 22 - 46 - 3) << "the refused entry's bytes stay behind";
+    // Memory blocks: one byte more than the room, or a header more.
+    EXPECT_THROW(Zip->AddStored(QStringLiteral("n"), Last.constData(), Last.size() + 1), Exception);
+    Zip->AddStored(QStringLiteral("n"), Last.constData(), Last.size());
+    EXPECT_THROW(Zip->AddStored(QStringLiteral("m"), "", 0), Exception);
+    EXPECT_THROW(Zip->AddDeflated(QStringLiteral("m"), "m", qint64(1)), Exception);
+    EXPECT_EQ(Zip->Count(), 2);
+  }
+  EXPECT_EQ(QFileInfo(Archive).size(), 0xFFFFFFFFLL);
+
+  const TZipRead Reader(Archive);
+  ASSERT_EQ(Reader.Count(), 2);
+  EXPECT_EQ(Reader.UnZip(1), Last);
+  const QJsonObject Listing = PythonListing(Archive);
+  ASSERT_FALSE(Listing.contains(QStringLiteral("error"))) << Listing[QStringLiteral("error")].toString().toStdString();
+  const QJsonArray Entries = Listing[QStringLiteral("entries")].toArray();
+  ASSERT_EQ(Entries.size(), 2);
+  EXPECT_EQ(Entries[0].toArray()[0].toString(), QStringLiteral("big"));
+  EXPECT_EQ(Entries[1].toArray()[0].toString(), QStringLiteral("n"));
+  EXPECT_EQ(Entries[1].toArray()[2].toInteger(), Before - 22 - 46 - 3);
+  EXPECT_EQ(Listing[QStringLiteral("small")].toArray(), QJsonArray{qint64(ZlibCrc(Last))});
+  QProcess Unzip;  // the new entry only: testing the big one reads 4 GiB
+  Unzip.setProcessChannelMode(QProcess::MergedChannels);
+  Unzip.start(QStringLiteral("unzip"), {QStringLiteral("-t"), Archive, QStringLiteral("n")});
+  ASSERT_TRUE(Unzip.waitForFinished(120000));
+  EXPECT_EQ(Unzip.exitCode(), 0) << Unzip.readAll().toStdString();
+}
+
+TEST_F(SynZipTest, SizesOfExactly0xFFFFFFFFAreRefusedBeforeAnythingIsRead)
+{
+  const QString Archive = PathOf(QStringLiteral("ffffffff.zip"));
+  const QString Huge = PathOf(QStringLiteral("ffffffff.bin"));
+  {
+    QFile File(Huge);
+    ASSERT_TRUE(File.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(File.resize(0xFFFFFFFFLL));  // sparse
+  }
+  // Address space only: any read of it would be a fault of the writer.
+  void* const Block = ::mmap(nullptr, 0xFFFFFFFFUL, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  ASSERT_NE(Block, MAP_FAILED);
+  {
+    TZipWrite Zip(Archive);
+    Zip.AddStored(QStringLiteral("before"), "before", 6);
+    try {
+      Zip.AddDeflated(Huge);
+      ADD_FAILURE() << "a file of 0xFFFFFFFF bytes";
+    } catch (const Exception& Error) {
+      EXPECT_EQ(Error.Message(), Huge + QStringLiteral(" file too big for .zip"));
+    }
+    EXPECT_THROW(Zip.AddStored(QStringLiteral("block"), Block, 0xFFFFFFFFLL), Exception);
+    EXPECT_THROW(Zip.AddDeflated(QStringLiteral("block"), Block, 0xFFFFFFFFLL), Exception);
+    EXPECT_EQ(Zip.Count(), 1);
+  }
+  ::munmap(Block, 0xFFFFFFFFUL);
+  ExpectReadable(Archive, {{QStringLiteral("before"), "before", 0}});
+}
+
+TEST_F(SynZipTest, AnArchiveWhoseDirectoryCannotBeWrittenIsRemoved)
+{
+  const QString Archive = PathOf(QStringLiteral("full disk.zip"));
+  const QByteArray Content = SampleContent(5, 5000);
+  // A file size limit stands in for the full disk, in a process of its own.
+  const pid_t Child = ::fork();
+  if (Child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    {
+      TZipWrite Zip(Archive);
+      Zip.AddStored(QStringLiteral("a"), Content.constData(), Content.size());
+      const rlimit Limit{rlim_t(QFileInfo(Archive).size() + 10), RLIM_INFINITY};
+      ::setrlimit(RLIMIT_FSIZE, &Limit);
+    }
+    ::_exit(QFileInfo::exists(Archive) ? 1 : 0);
+  }
+  int Status = -1;
+  ASSERT_EQ(::waitpid(Child, &Status, 0), Child);
+  EXPECT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 0) << Status;
+  EXPECT_FALSE(QFileInfo::exists(Archive));
+
+  // An archive that is finished is kept, whatever came before.
+  {
+    TZipWrite Zip(Archive);
+    Zip.AddStored(QStringLiteral("a"), Content.constData(), Content.size());
+  }
+  ExpectReadable(Archive, {{QStringLiteral("a"), Content, 0}});
 }
 
 TEST_F(SynZipTest, TheReaderRefusesEveryTruncatedOrCorruptArchive)

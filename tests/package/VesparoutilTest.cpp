@@ -4,8 +4,12 @@
 #include "tests/support/TempEnvironment.h"
 
 #include <QDir>
+#include <QFile>
 
 #include <gtest/gtest.h>
+
+#include <pwd.h>
+#include <unistd.h>
 
 using namespace Vesparoutil;
 
@@ -32,11 +36,12 @@ TEST(Vesparoutil, ReportPathsFollowTheApplicationDataFolder)
   // Two applications of the same name in different folders share one file.
   EXPECT_EQ(ReportFilePathFor(QStringLiteral("/a/tool")), ReportFilePathFor(QStringLiteral("/b/tool")));
 
-  // No application-data folder at all: the data folder sits at the root.
+  // Without HOME the account still has its home: never the root.
   Env.Set("XDG_DATA_HOME", std::nullopt);
   Env.Set("HOME", std::nullopt);
-  EXPECT_EQ(getUserAppDataDirectOryPath(), QString());
-  EXPECT_EQ(DataFolderPath(), QStringLiteral("/Corvane 1.1"));
+  const QString Home = QDir::cleanPath(QFile::decodeName(::getpwuid(::geteuid())->pw_dir));
+  EXPECT_EQ(getUserAppDataDirectOryPath(), QDir::cleanPath(Home + QStringLiteral("/.local/share")));
+  EXPECT_EQ(DataFolderPath(), QDir::cleanPath(Home + QStringLiteral("/.local/share/Corvane 1.1")));
 }
 
 TEST(Vesparoutil, ForceDataFolderCreatesEveryMissingParent)

@@ -9,12 +9,15 @@
 #include <gtest/gtest.h>
 
 #include <grp.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
+#include <numeric>
 #include <random>
 #include <string>
 
@@ -229,6 +232,69 @@ TEST(RegistryPersistence, ReadsLfLinesByteOrderMarkAndComments)
   EXPECT_EQ(Reg.ReadString(QString()), QStringLiteral("d"));
 }
 
+TEST(RegistryPersistence, SectionsOfOneKeyAnywhereInTheFileMeetInIt)
+{
+  TTempEnvironment Env;
+  // Deeper keys before their parents, one key in several sections and
+  // spellings: the first spelling names it, the last data of a value wins.
+  WriteUserFile(Header +
+                "[HKEY_CURRENT_USER\\Soft\\A\\B\\C]\r\n\"X\"=\"1\"\r\n\r\n"
+                "[HKEY_CURRENT_USER\\soft\\a]\r\n\"Y\"=\"2\"\r\n\r\n"
+                "[HKEY_CURRENT_USER\\SOFT\\A\\b]\r\n; a comment\r\n\"Z\"=dword:3\r\n\r\n"
+                "[HKEY_CURRENT_USER]\r\n@=\"root\"\r\n"
+                "[hkey_current_user\\Soft\\A\\B\\c]\r\n\"x\"=\"4\"\r\n\"W\"=hex:01,\\\r\n  02\r\n");
+  TRegistry Reg;
+  ASSERT_TRUE(Reg.OpenKey(QStringLiteral("\\SOFT\\A\\B\\C"), false)) << Text(Reg.LastError());
+  EXPECT_EQ(Reg.GetValueNames(), QStringList({"X", "W"}));
+  EXPECT_EQ(Reg.ReadString(QStringLiteral("x")), QStringLiteral("4"));
+  ASSERT_TRUE(Reg.OpenKey(QStringLiteral("\\Soft\\A"), false));
+  EXPECT_EQ(Reg.GetKeyNames(), QStringList{QStringLiteral("B")});
+  EXPECT_EQ(Reg.ReadString(QStringLiteral("Y")), QStringLiteral("2"));
+
+  Reg.WriteString(QStringLiteral("New"), QStringLiteral("n"));
+  EXPECT_EQ(ReadAll(UserFile()).toStdString(), (Header +
+                                                 "[HKEY_CURRENT_USER]\r\n@=\"root\"\r\n\r\n"
+                                                 "[HKEY_CURRENT_USER\\Soft]\r\n\r\n"
+                                                 "[HKEY_CURRENT_USER\\Soft\\A]\r\n\"Y\"=\"2\"\r\n\"New\"=\"n\"\r\n\r\n"
+                                                 "[HKEY_CURRENT_USER\\Soft\\A\\B]\r\n\"Z\"=dword:00000003\r\n\r\n"
+                                                 "[HKEY_CURRENT_USER\\Soft\\A\\B\\C]\r\n"
+                                                 "\"X\"=\"4\"\r\n\"W\"=hex:01,02\r\n\r\n")
+                                                  .toStdString());
+}
+
+TEST(RegistryPersistence, KeysBelowAPathEverySectionSharesAreFoundAndKept)
+{
+  TTempEnvironment Env;
+  WriteUserFile(Header +
+                "[HKEY_CURRENT_USER\\SOFTWARE\\Vendor\\App\\K1]\r\n\"V\"=\"1\"\r\n\r\n"
+                "[HKEY_CURRENT_USER\\SOFTWARE\\Vendor\\App\\K2\\Deep]\r\n\"D\"=\"d\"\r\n\r\n"
+                "[HKEY_CURRENT_USER\\SOFTWARE\\Vendor\\App\\K2]\r\n\"V\"=\"2\"\r\n\r\n");
+  TRegistry Reg;
+  // Looking for what is not there loses nothing of what is.
+  EXPECT_FALSE(Reg.KeyExists(QStringLiteral("\\Other")));
+  EXPECT_FALSE(Reg.KeyExists(QStringLiteral("\\software\\Other")));
+  EXPECT_FALSE(Reg.KeyExists(QStringLiteral("\\SOFTWARE\\Vendor\\App\\K3")));
+  ASSERT_TRUE(Reg.OpenKey(QStringLiteral("\\software\\VENDOR\\app\\k2\\DEEP"), false)) << Text(Reg.LastError());
+  EXPECT_EQ(Reg.ReadString(QStringLiteral("d")), QStringLiteral("d"));
+  ASSERT_TRUE(Reg.OpenKey(QStringLiteral("\\SOFTWARE\\Vendor\\App"), false));
+  EXPECT_EQ(Reg.GetKeyNames(), QStringList({"K1", "K2"}));
+  ASSERT_TRUE(Reg.OpenKey(QStringLiteral("K1"), false));
+  EXPECT_EQ(Reg.ReadString(QStringLiteral("V")), QStringLiteral("1"));
+
+  // Rewritten as read, with the new value.
+  Reg.WriteString(QStringLiteral("W"), QStringLiteral("w"));
+  EXPECT_EQ(ReadAll(UserFile()).toStdString(), (Header +
+                                                 "[HKEY_CURRENT_USER\\SOFTWARE]\r\n\r\n"
+                                                 "[HKEY_CURRENT_USER\\SOFTWARE\\Vendor]\r\n\r\n"
+                                                 "[HKEY_CURRENT_USER\\SOFTWARE\\Vendor\\App]\r\n\r\n"
+                                                 "[HKEY_CURRENT_USER\\SOFTWARE\\Vendor\\App\\K1]\r\n"
+                                                 "\"V\"=\"1\"\r\n\"W\"=\"w\"\r\n\r\n"
+                                                 "[HKEY_CURRENT_USER\\SOFTWARE\\Vendor\\App\\K2]\r\n\"V\"=\"2\"\r\n\r\n"
+                                                 "[HKEY_CURRENT_USER\\SOFTWARE\\Vendor\\App\\K2\\Deep]\r\n"
+                                                 "\"D\"=\"d\"\r\n\r\n")
+                                                  .toStdString());
+}
+
 TEST(RegistryKeys, NamesIgnoreCaseAndKeepTheFirstSpelling)
 {
   TTempEnvironment Env;
@@ -354,6 +420,9 @@ TEST(RegistryStore, RootsHaveTheirOwnFiles)
   EXPECT_EQ(UserFile(), QStringLiteral("/home/someone/.config/Corvane/registry/user.reg"));
   Env.Set("XDG_CONFIG_HOME", std::nullopt);
   EXPECT_EQ(UserFile(), QStringLiteral("/home/someone/.config/Corvane/registry/user.reg"));
+  Env.Set("HOME", std::nullopt);  // the account's home then
+  EXPECT_EQ(UserFile(), QDir::cleanPath(QFile::decodeName(::getpwuid(::geteuid())->pw_dir) +
+                                        QStringLiteral("/.config/Corvane/registry/user.reg")));
   Env.Set("CORVANE_MACHINE_REGISTRY", std::nullopt);
   EXPECT_EQ(StoreFilePath(HKEY_LOCAL_MACHINE), QStringLiteral("/etc/Corvane/registry/system.reg"));
 }
@@ -368,6 +437,202 @@ TEST(RegistryStore, KeepsThePermissionBitsOfTheFile)
   struct stat Info {};
   ASSERT_EQ(::stat(QFile::encodeName(UserFile()).constData(), &Info), 0);
   EXPECT_EQ(Info.st_mode & 07777, 0640u);
+}
+
+TEST(RegistryStore, ALinkedFileIsChangedAtItsTargetAndStaysALink)
+{
+  TTempEnvironment Env;
+  const QString Shared = Env.Root() + QStringLiteral("/shared/settings.reg");
+  QDir().mkpath(QFileInfo(Shared).absolutePath());
+  WriteAll(Shared, Header + "[HKEY_CURRENT_USER\\Software]\r\n\"Old\"=\"o\"\r\n\r\n");
+  // A chain: user.reg -> a link elsewhere -> relative to it, the file.
+  const QString Middle = Env.Root() + QStringLiteral("/links/middle.reg");
+  QDir().mkpath(QFileInfo(Middle).absolutePath());
+  QDir().mkpath(QFileInfo(UserFile()).absolutePath());
+  ASSERT_EQ(::symlink("../shared/settings.reg", QFile::encodeName(Middle).constData()), 0);
+  ASSERT_EQ(::symlink(QFile::encodeName(Middle).constData(), QFile::encodeName(UserFile()).constData()), 0);
+
+  TRegistry Reg;
+  ASSERT_TRUE(Reg.OpenKey(QStringLiteral("Software"), false)) << Text(Reg.LastError());
+  Reg.WriteString(QStringLiteral("New"), QStringLiteral("n"));
+  EXPECT_EQ(QFileInfo(UserFile()).symLinkTarget(), Middle);
+  EXPECT_TRUE(QFileInfo(Middle).isSymLink());
+  EXPECT_EQ(ReadAll(Shared), Header + "[HKEY_CURRENT_USER\\Software]\r\n\"Old\"=\"o\"\r\n\"New\"=\"n\"\r\n\r\n");
+  EXPECT_TRUE(QFileInfo::exists(Shared + QStringLiteral(".lock")));
+  EXPECT_FALSE(QFileInfo::exists(Shared + QStringLiteral(".new")));
+  EXPECT_EQ(TRegistry().ReadString(QStringLiteral("Software\\Missing")), QString());
+  EXPECT_EQ(Reg.ReadString(QStringLiteral("New")), QStringLiteral("n"));
+
+  // A link to a file not there yet, in a folder not there yet.
+  const QString Later = Env.Root() + QStringLiteral("/later/user.reg");
+  ASSERT_TRUE(QFile::remove(UserFile()));
+  ASSERT_EQ(::symlink(QFile::encodeName(Later).constData(), QFile::encodeName(UserFile()).constData()), 0);
+  ASSERT_TRUE(Reg.OpenKey(QStringLiteral("\\Software\\Fresh"), true)) << Text(Reg.LastError());
+  EXPECT_TRUE(QFileInfo(UserFile()).isSymLink());
+  EXPECT_TRUE(ReadAll(Later).contains("[HKEY_CURRENT_USER\\Software\\Fresh]"));
+
+  // A link to itself is reported, not followed for ever.
+  ASSERT_TRUE(QFile::remove(UserFile()));
+  ASSERT_EQ(::symlink("user.reg", QFile::encodeName(UserFile()).constData()), 0);
+  EXPECT_FALSE(Reg.OpenKey(QStringLiteral("\\Software"), true));
+  EXPECT_TRUE(Reg.LastError().contains(UserFile())) << Text(Reg.LastError());
+  Reg.CloseKey();
+  EXPECT_THROW(Reg.WriteString(QStringLiteral("V"), QStringLiteral("v")), ERegistryException);
+  EXPECT_TRUE(QFileInfo(UserFile()).isSymLink());
+}
+
+TEST(RegistryStore, AnObjectSeesEveryChangeOfTheFileItHasRead)
+{
+  TTempEnvironment Env;
+  TRegistry Reg;
+  // Rewritten in place with the same size, as an editor would, at once or
+  // after a pause long enough for what was read to be kept.
+  for (int Round = 0; Round < 40; ++Round) {
+    SCOPED_TRACE(Round);
+    const QByteArray Digit = QByteArray::number(Round % 10);
+    WriteUserFile(Header + "[HKEY_CURRENT_USER\\Software]\r\n\"V\"=\"" + Digit + "\"\r\n");
+    if (Round % 3 == 0)
+      ::usleep(30000);
+    ASSERT_TRUE(Reg.OpenKey(QStringLiteral("\\Software"), false)) << Text(Reg.LastError());
+    ASSERT_EQ(Reg.ReadString(QStringLiteral("V")), QString::fromLatin1(Digit));
+  }
+  // Replaced by another writer.
+  TRegistry Other;
+  ASSERT_TRUE(Other.OpenKey(QStringLiteral("\\Software"), false));
+  Other.WriteString(QStringLiteral("V"), QStringLiteral("other"));
+  EXPECT_EQ(Reg.ReadString(QStringLiteral("V")), QStringLiteral("other"));
+}
+
+// Size and limits ---------------------------------------------------------------
+
+TEST(RegistryScale, ManySiblingsAreFoundInAnyCaseAndKeepTheirOrder)
+{
+  TTempEnvironment Env;
+  // Written by hand in no order; one key twice, in another case.
+  constexpr int Count = 3000;
+  std::vector<int> Order(Count);
+  std::iota(Order.begin(), Order.end(), 0);
+  std::shuffle(Order.begin(), Order.end(), std::mt19937(1));
+  QByteArray Text = Header;
+  for (const int I : Order)
+    Text += "[HKEY_CURRENT_USER\\Software\\Key" + QByteArray::number(I) + "]\r\n\"Value\"=\"" + QByteArray::number(I) +
+            "\"\r\n\r\n";
+  Text += "[HKEY_CURRENT_USER\\Software\\\xc3\x84rger]\r\n[hkey_current_user\\SOFTWARE\\key7]\r\n\"Extra\"=\"e\"\r\n";
+  Text += "[HKEY_CURRENT_USER\\Software\\\xe2\x84\xaa" "elvin]\r\n";  // a Kelvin sign, which folds to "k"
+  Text += "[HKEY_CURRENT_USER\\Software\\Many]\r\n";
+  for (int I = 0; I < Count; ++I)
+    Text += "\"V" + QByteArray::number(I) + "\"=dword:" + QByteArray::number(I, 16) + "\r\n";
+  WriteUserFile(Text);
+
+  TRegistry Reg;
+  for (const int I : {0, 1, 10, 1499, Count - 1}) {
+    ASSERT_TRUE(Reg.OpenKey(QStringLiteral("\\software\\KEY%1").arg(I), false)) << I;
+    EXPECT_EQ(Reg.ReadString(QStringLiteral("VALUE")), QString::number(I));
+  }
+  ASSERT_TRUE(Reg.OpenKey(QStringLiteral("\\Software\\Key7"), false));
+  EXPECT_EQ(Reg.GetValueNames(), QStringList({"Value", "Extra"}));
+  EXPECT_TRUE(Reg.KeyExists(QStringLiteral("\\SOFTWARE\\\u00e4RGER")));
+  EXPECT_TRUE(Reg.KeyExists(QStringLiteral("\\Software\\KELVIN")));
+  EXPECT_FALSE(Reg.KeyExists(QStringLiteral("\\Software\\Key30000")));
+  EXPECT_FALSE(Reg.KeyExists(QStringLiteral("\\Software\\Ke")));
+
+  ASSERT_TRUE(Reg.OpenKey(QStringLiteral("\\Software"), false));
+  QStringList Expected{QStringLiteral("Many"), QStringLiteral("\u00c4rger"), QStringLiteral("\u212aelvin")};
+  for (int I = 0; I < Count; ++I)
+    Expected << QStringLiteral("Key%1").arg(I);
+  std::sort(Expected.begin(), Expected.end(),
+            [](const QString& A, const QString& B) { return A.compare(B, Qt::CaseInsensitive) < 0; });
+  EXPECT_EQ(Reg.GetKeyNames(), Expected);
+
+  // Taking one out of the middle leaves the others where they were found.
+  ASSERT_TRUE(Reg.DeleteKey(QStringLiteral("key1500")));
+  ASSERT_TRUE(Reg.OpenKey(QStringLiteral("Many"), false));
+  ASSERT_TRUE(Reg.DeleteValue(QStringLiteral("v1500")));
+  EXPECT_EQ(Reg.GetValueNames().size(), Count - 1);
+  for (const int I : {0, 1499, 1501, Count - 1})
+    EXPECT_EQ(Reg.ReadInteger(QStringLiteral("V%1").arg(I)), I) << I;
+  Reg.WriteInteger(QStringLiteral("v1501"), -1);
+  EXPECT_EQ(Reg.ReadInteger(QStringLiteral("V1501")), -1);
+  ASSERT_TRUE(Reg.OpenKey(QStringLiteral("\\Software\\Key1501"), false));
+  EXPECT_EQ(Reg.ReadString(QStringLiteral("Value")), QStringLiteral("1501"));
+  EXPECT_FALSE(Reg.KeyExists(QStringLiteral("\\Software\\Key1500")));
+
+  // The file lists the keys in the same order.
+  Expected.removeOne(QStringLiteral("Key1500"));
+  QStringList Sections;
+  for (const QByteArray& Line : ReadAll(UserFile()).split('\n'))
+    if (Line.startsWith("[HKEY_CURRENT_USER\\Software\\"))
+      Sections << QString::fromUtf8(Line.mid(28, Line.size() - 30));
+  EXPECT_EQ(Sections, Expected);
+}
+
+TEST(RegistryLimits, NamesAndDepthsUpToTheLimitsAndAClearErrorBeyond)
+{
+  TTempEnvironment Env;
+  TRegistry Reg;
+  const QString LongestKey(255, QLatin1Char('k'));
+  const QString LongestValue(16383, QLatin1Char('v'));
+  ASSERT_TRUE(Reg.OpenKey(QStringLiteral("\\Software\\") + LongestKey, true)) << Text(Reg.LastError());
+  Reg.WriteString(LongestValue, QStringLiteral("longest"));
+  const QString Deepest = QStringLiteral("\\Software\\Deep\\") + QStringList(510, QStringLiteral("d")).join('\\');
+  ASSERT_TRUE(Reg.OpenKey(Deepest, true)) << Text(Reg.LastError());
+  EXPECT_EQ(Reg.CurrentPath().count(QLatin1Char('\\')) + 1, 512);
+  const QByteArray Before = ReadAll(UserFile());
+
+  EXPECT_FALSE(Reg.OpenKey(QStringLiteral("one more"), true));  // relative to the open key
+  EXPECT_TRUE(Reg.LastError().contains(QStringLiteral("513 levels below the root, at most 512 are allowed")))
+    << Text(Reg.LastError());
+  EXPECT_EQ(Reg.CurrentPath().count(QLatin1Char('\\')) + 1, 512);
+  // One command line's worth of levels is refused before anything grows.
+  EXPECT_FALSE(Reg.OpenKey(QStringList(10000, QStringLiteral("x")).join('\\'), true));
+  EXPECT_TRUE(Reg.LastError().contains(QStringLiteral("10512 levels"))) << Text(Reg.LastError());
+  EXPECT_FALSE(Reg.OpenKey(QStringLiteral("\\Software\\") + QString(256, QLatin1Char('k')), true));
+  EXPECT_TRUE(Reg.LastError().contains(QStringLiteral("has 256 characters, at most 255 are allowed")))
+    << Text(Reg.LastError());
+  EXPECT_LT(Reg.LastError().size(), 300);  // the name is cut short
+  ASSERT_TRUE(Reg.OpenKey(QStringLiteral("\\Software"), false));
+  try {
+    Reg.WriteString(LongestValue + QLatin1Char('v'), QStringLiteral("x"));
+    ADD_FAILURE() << "a value name of 16384 characters";
+  } catch (const ERegistryException& Error) {
+    EXPECT_TRUE(Error.Message().contains(QStringLiteral("has 16384 characters, at most 16383 are allowed")))
+      << Text(Error.Message());
+  }
+  EXPECT_EQ(ReadAll(UserFile()), Before);
+
+  TRegistry Again;
+  ASSERT_TRUE(Again.OpenKey(QStringLiteral("\\Software\\") + LongestKey, false)) << Text(Again.LastError());
+  EXPECT_EQ(Again.ReadString(LongestValue), QStringLiteral("longest"));
+  EXPECT_TRUE(Again.KeyExists(Deepest));
+}
+
+TEST(RegistryLimits, AFileBeyondThemIsReportedAndLeftAlone)
+{
+  struct TCase {
+    QByteArray Bytes;
+    QString Where;
+    QString Why;
+  };
+  const QString Section = QStringLiteral("line 3: key \"HKEY_CURRENT_USER\\");
+  const TCase Cases[] = {
+    {Header + "[HKEY_CURRENT_USER" + QByteArray("\\d").repeated(513) + "]\r\n", Section + QStringLiteral("d\\d"),
+     QStringLiteral("513 levels below the root, at most 512")},
+    {Header + "[HKEY_CURRENT_USER\\" + QByteArray(256, 'k') + "]\r\n", Section + QStringLiteral("kkk"),
+     QStringLiteral("has 256 characters, at most 255")},
+    {Header + "[HKEY_CURRENT_USER\\Software]\r\n\"" + QByteArray(16384, 'v') + "\"=\"x\"\r\n",
+     QStringLiteral("line 4: the value name \"vvv"), QStringLiteral("has 16384 characters, at most 16383")},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Text(Case.Why));
+    TTempEnvironment Env;
+    WriteUserFile(Case.Bytes);
+    TRegistry Reg;
+    EXPECT_FALSE(Reg.KeyExists(QStringLiteral("Software")));
+    EXPECT_TRUE(Reg.LastError().contains(Case.Where)) << Text(Reg.LastError());
+    EXPECT_TRUE(Reg.LastError().contains(Case.Why)) << Text(Reg.LastError());
+    EXPECT_THROW(Reg.WriteString(QStringLiteral("A"), QStringLiteral("a")), ERegistryException);
+    EXPECT_EQ(ReadAll(UserFile()), Case.Bytes);
+  }
 }
 
 // Broken files ----------------------------------------------------------------

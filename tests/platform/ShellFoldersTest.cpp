@@ -3,8 +3,12 @@
 #include "tests/support/TempEnvironment.h"
 
 #include <QDir>
+#include <QFile>
 
 #include <gtest/gtest.h>
+
+#include <pwd.h>
+#include <unistd.h>
 
 using namespace ShellFolders;
 
@@ -22,8 +26,16 @@ TEST(ShellFolders, ApplicationDataFolderFromTheEnvironment)
   Env.Set("XDG_DATA_HOME", std::nullopt);
   EXPECT_EQ(SHGetFolderPathAppData(), QStringLiteral("/home/anna/.local/share"));
 
-  Env.Set("HOME", std::nullopt);
-  EXPECT_EQ(SHGetFolderPathAppData(), QString());
+  // Without a usable HOME, the account's home from the password database,
+  // never the file-system root.
+  const QString AccountHome = QFile::decodeName(::getpwuid(::geteuid())->pw_dir);
+  ASSERT_TRUE(AccountHome.startsWith(QLatin1Char('/')));
+  for (const std::optional<QString>& Home : {std::optional<QString>(), std::optional<QString>(QString()),
+                                             std::optional<QString>(QStringLiteral("relative/home"))}) {
+    Env.Set("HOME", Home);
+    EXPECT_EQ(QDir::cleanPath(HomeFolder()), QDir::cleanPath(AccountHome));
+    EXPECT_EQ(SHGetFolderPathAppData(), QDir::cleanPath(AccountHome + QStringLiteral("/.local/share")));
+  }
 }
 
 TEST(ShellFolders, CommonDocumentsOnlyWhenTheFolderExists)

@@ -8,9 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -29,10 +32,22 @@ struct TRun {
   std::string Err;
 };
 
+const std::string Program = CORVANE_BIN_DIR "/corvane-reg";
+
+// In a child process: becomes the built tool with these arguments.
+[[noreturn]] void ExecReg(const std::vector<std::string>& Arguments)
+{
+  std::vector<char*> Argv{const_cast<char*>(Program.c_str())};
+  for (const std::string& Argument : Arguments)
+    Argv.push_back(const_cast<char*>(Argument.c_str()));
+  Argv.push_back(nullptr);
+  ::execv(Program.c_str(), Argv.data());
+  ::_exit(127);
+}
+
 // Runs the built tool with its output sent to files of the test's folder.
 TRun Reg(const TTempEnvironment& Env, const std::vector<std::string>& Arguments)
 {
-  const std::string Program = CORVANE_BIN_DIR "/corvane-reg";
   const QString OutFile = Env.Root() + QStringLiteral("/out.txt");
   const QString ErrFile = Env.Root() + QStringLiteral("/err.txt");
   const pid_t Pid = ::fork();
@@ -41,12 +56,7 @@ TRun Reg(const TTempEnvironment& Env, const std::vector<std::string>& Arguments)
     const int Err = ::open(ErrFile.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (Out < 0 || Err < 0 || ::dup2(Out, 1) < 0 || ::dup2(Err, 2) < 0)
       ::_exit(126);
-    std::vector<char*> Argv{const_cast<char*>(Program.c_str())};
-    for (const std::string& Argument : Arguments)
-      Argv.push_back(const_cast<char*>(Argument.c_str()));
-    Argv.push_back(nullptr);
-    ::execv(Program.c_str(), Argv.data());
-    ::_exit(127);
+    ExecReg(Arguments);
   }
   TRun Run;
   int Status = -1;
@@ -55,6 +65,32 @@ TRun Reg(const TTempEnvironment& Env, const std::vector<std::string>& Arguments)
   Run.Out = ReadAll(OutFile).toStdString();
   Run.Err = ReadAll(ErrFile).toStdString();
   return Run;
+}
+
+// Runs the built tool with its standard streams on a terminal of its own,
+// in raw mode so that what it writes arrives unchanged; returns all of it.
+std::string RegOnTerminal(const std::vector<std::string>& Arguments)
+{
+  termios Raw {};
+  ::cfmakeraw(&Raw);
+  int Terminal = -1;
+  const pid_t Pid = ::forkpty(&Terminal, nullptr, &Raw, nullptr);
+  if (Pid == 0)
+    ExecReg(Arguments);
+  std::string Output;
+  char Buffer[4096];
+  for (;;) {
+    const ssize_t Got = ::read(Terminal, Buffer, sizeof Buffer);
+    if (Got > 0)
+      Output.append(Buffer, std::size_t(Got));
+    else if (Got < 0 && errno == EINTR)
+      continue;
+    else
+      break;  // EIO once the tool has gone
+  }
+  ::close(Terminal);
+  ::waitpid(Pid, nullptr, 0);
+  return Output;
 }
 
 std::string StartsWithUsage(const std::string& Err)
@@ -219,4 +255,57 @@ TEST(CorvaneReg, SharesTheStoreWithTheRegistryObject)
             "\nHKEY_CURRENT_USER\\Software\\Corvane\n"
             "    Greeting    REG_SZ    Grüße\n"
             "    Flag    REG_DWORD    0x1\n\n");
+}
+
+TEST(CorvaneReg, EscapesControlCharactersOnATerminalOnly)
+{
+  TTempEnvironment Env;
+  const QString Name = QStringLiteral("Esc\x1b[31mName");
+  const QString Data =
+    QStringLiteral("title\x1b]0;owned\x07") + QChar(0x9b) + QStringLiteral("2J\r\nnext\ttab\x7f ✓");
+  {
+    TRegistry Reg;
+    ASSERT_TRUE(Reg.OpenKey(QStringLiteral("Software\\Corvane"), true));
+    Reg.WriteString(Name, Data);
+  }
+  EXPECT_EQ(RegOnTerminal({"query", "HKCU\\Software\\Corvane", "/v", Name.toStdString()}),
+            "\nHKEY_CURRENT_USER\\Software\\Corvane\n"
+            "    Esc\\x1b[31mName    REG_SZ    title\\x1b]0;owned\\x07\\x9b2J\\r\\nnext\\ttab\\x7f ✓\n\n");
+  // Into a pipe or a file: as stored.
+  const TRun Run = Reg(Env, {"query", "HKCU\\Software\\Corvane"});
+  EXPECT_EQ(Run.Out, "\nHKEY_CURRENT_USER\\Software\\Corvane\n    " + Name.toStdString() + "    REG_SZ    " +
+                       Data.toStdString() + "\n\n");
+
+  // Errors that quote the store are escaped on a terminal as well.
+  TestSupport::WriteAll(StoreFilePath(HKEY_CURRENT_USER),
+                        "Windows Registry Editor Version 5.00\r\n\r\n\x1b[2Jgarbage\r\n");
+  const std::string Error = RegOnTerminal({"query", "HKCU\\Software"});
+  EXPECT_NE(Error.find("ERROR: Invalid registry file"), std::string::npos) << Error;
+  EXPECT_NE(Error.find("unexpected text \"\\x1b[2Jgarbage\""), std::string::npos) << Error;
+  EXPECT_EQ(Error.find('\x1b'), std::string::npos) << Error;
+}
+
+TEST(CorvaneReg, RefusesNamesAndDepthsBeyondTheLimitsAndWritesNothing)
+{
+  TTempEnvironment Env;
+  std::string Deep = "HKCU";
+  for (int I = 0; I < 10000; ++I)
+    Deep += "\\a";
+  TRun Run = Reg(Env, {"add", Deep, "/v", "V", "/d", "x"});
+  EXPECT_EQ(Run.Code, 1);
+  EXPECT_EQ(Run.Err.rfind("ERROR: Invalid key \"\\a\\a\\a", 0), 0u) << Run.Err.substr(0, 200);
+  EXPECT_NE(Run.Err.find("10000 levels below the root, at most 512 are allowed"), std::string::npos);
+  EXPECT_LT(Run.Err.size(), 300u);
+
+  Run = Reg(Env, {"add", "HKCU\\Software\\" + std::string(256, 'k')});
+  EXPECT_EQ(Run.Code, 1);
+  EXPECT_NE(Run.Err.find("has 256 characters, at most 255 are allowed"), std::string::npos) << Run.Err;
+
+  Run = Reg(Env, {"add", "HKCU\\Software\\Corvane", "/v", std::string(16384, 'v'), "/d", "x"});
+  EXPECT_EQ(Run.Code, 1);
+  EXPECT_NE(Run.Err.find("has 16384 characters, at most 16383 are allowed"), std::string::npos) << Run.Err;
+  EXPECT_FALSE(QFileInfo::exists(StoreFilePath(HKEY_CURRENT_USER)));
+
+  Run = Reg(Env, {"add", "HKCU\\Software\\" + std::string(255, 'k'), "/v", std::string(16383, 'v'), "/d", "x"});
+  EXPECT_EQ(Run.Code, 0) << Run.Err.substr(0, 300);
 }

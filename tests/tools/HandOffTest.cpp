@@ -8,6 +8,7 @@
 #include "tests/tools/RecordedStarts.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 
@@ -119,6 +120,38 @@ TEST_F(HandOff, NoViewerOrABrokenStoreStartsNothingAndRaisesNothing)
   TestSupport::WriteAll(Env.ConfigHome() + QStringLiteral("/Corvane/registry/user.reg"), "not a registry file");
   EXPECT_NO_THROW(Vesparo::HandOffReportToViewer());
   EXPECT_EQ(WaitForStarts(RecordFile(), 0), QList<QStringList>{});
+}
+
+TEST_F(HandOff, ARelativeViewerPathStartsNothingAndIsLogged)
+{
+  // What a relative path would start: a program of that name in the folder
+  // the application ends in.
+  ASSERT_TRUE(QFile::link(Recorder, Env.Root() + QStringLiteral("/viewer")));
+  const QString Folder = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(Env.Root()));
+  static QStringList Warnings;
+  Warnings.clear();
+  const QtMessageHandler Previous =
+    qInstallMessageHandler([](QtMsgType Type, const QMessageLogContext&, const QString& Text) {
+      if (Type == QtWarningMsg)
+        Warnings << Text;
+    });
+  for (const QString& Relative : {QStringLiteral("viewer"), QStringLiteral("./viewer")}) {
+    RegisterViewer(Relative);
+    Vesparo::HandOffReportToViewer();
+  }
+  qInstallMessageHandler(Previous);
+  QDir::setCurrent(Folder);
+  EXPECT_EQ(WaitForStarts(RecordFile(), 0), QList<QStringList>{});
+  EXPECT_EQ(Warnings, QStringList({QStringLiteral("Corvane: the report viewer is not started: Installation_path "
+                                                  "\"viewer\" is not an absolute path"),
+                                   QStringLiteral("Corvane: the report viewer is not started: Installation_path "
+                                                  "\"./viewer\" is not an absolute path")}));
+  EXPECT_TRUE(QFileInfo(Env.DataFolder()).isDir());  // the data folder is still made
+
+  RegisterViewer(Env.Root() + QStringLiteral("/viewer"));
+  Vesparo::HandOffReportToViewer();
+  EXPECT_EQ(WaitForStarts(RecordFile(), 1).size(), 1);
 }
 
 TEST_F(HandOff, ExecNewProcessSplitsByQuotesAndNeverUsesAShell)

@@ -6,6 +6,8 @@
 #include "tests/tools/ViewerRun.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -145,20 +147,46 @@ TEST(Viewer, PrintsWhatTheWindowShows)
   EXPECT_EQ(Run.Output.toStdString(), ExpectedPages.toStdString());
 }
 
-TEST(Viewer, OpensTheFileOfACaretEncodedPath)
+TEST(Viewer, OpensTheOneFileACaretEncodedPathStandsFor)
 {
   TestSupport::TTempEnvironment Env;
-  QDir(Env.Root()).mkpath(QStringLiteral("Corvane 1.1/my reports"));
-  const QString Report = Env.Root() + QStringLiteral("/Corvane 1.1/my reports/my app_halvern_leak_log.Hmld");
+  // Blanks turned into "^", beside carets the path had of its own, as in a
+  // data folder whose path holds a "^".
+  const QString Folder = Env.Root() + QStringLiteral("/it's a^b/Corvane 1.1");
+  QDir().mkpath(Folder);
+  const QString Report = Folder + QStringLiteral("/my app_halvern_leak_log.Hmld");
   WriteAll(Report, HandWrittenReport);
-  // What a viewer that did not turn "^" back would open instead.
-  QDir(Env.Root()).mkpath(QStringLiteral("Corvane^1.1/my^reports"));
-  WriteAll(Env.Root() + QStringLiteral("/Corvane^1.1/my^reports/my^app_halvern_leak_log.Hmld"),
-           "Product Name:decoy;\r\n");
+  // Near misses: neither is what the parameter stands for.
+  WriteAll(Folder + QStringLiteral("/my app_halvern_leak_log.Hmld.bak"), "Product Name:decoy;\r\n");
+  QDir().mkpath(Env.Root() + QStringLiteral("/it's a b/Corvane 1.1"));
 
   QString Parameter = Report;
   Parameter.replace(QLatin1Char(' '), QLatin1Char('^'));
   const TViewerRun Run = RunViewer({Parameter}, true);
+  EXPECT_EQ(Run.ExitCode, 0) << Run.Errors.toStdString();
+  EXPECT_EQ(Run.Output.toStdString(), ExpectedPages.toStdString());
+}
+
+TEST(Viewer, AParameterThatStandsForTwoReportsShowsNeither)
+{
+  TestSupport::TTempEnvironment Env;
+  const QString Report = Env.Root() + QStringLiteral("/Corvane 1.1/my reports/my app_halvern_leak_log.Hmld");
+  const QString Other = Env.Root() + QStringLiteral("/Corvane^1.1/my^reports/my^app_halvern_leak_log.Hmld");
+  for (const QString& File : {Report, Other}) {
+    QDir().mkpath(QFileInfo(File).absolutePath());
+    WriteAll(File, File == Report ? HandWrittenReport : QByteArray("Product Name:another program;\r\n"));
+  }
+  QString Parameter = Report;
+  Parameter.replace(QLatin1Char(' '), QLatin1Char('^'));
+  TViewerRun Run = RunViewer({Parameter}, true);
+  EXPECT_EQ(Run.ExitCode, 1);
+  EXPECT_TRUE(Run.Output.isEmpty()) << Run.Output.toStdString();
+  for (const QString& File : {Report, Other})
+    EXPECT_TRUE(Run.Errors.contains(File.toUtf8())) << Run.Errors.toStdString();
+
+  // Once only one of them is there, it is shown.
+  ASSERT_TRUE(QFile::remove(Other));
+  Run = RunViewer({Parameter}, true);
   EXPECT_EQ(Run.ExitCode, 0) << Run.Errors.toStdString();
   EXPECT_EQ(Run.Output.toStdString(), ExpectedPages.toStdString());
 }

@@ -1,6 +1,7 @@
 #include "tools/corvane-reg/RegCommand.h"
 
 #include "platform/Registry.h"
+#include "platform/RegistryFile.h"
 
 #include <QString>
 
@@ -151,6 +152,10 @@ void Add(const TCommand& Command, std::ostream& Out)
   const QString Type = Command.Type.value_or(QStringLiteral("REG_SZ")).toUpper();
   if (Type != QLatin1String("REG_SZ") && Type != QLatin1String("REG_DWORD"))
     throw TFailure{QStringLiteral("Unsupported type \"%1\": corvane-reg writes REG_SZ and REG_DWORD.").arg(*Command.Type)};
+  // Refused before the key is made, so that a failed add changes nothing.
+  const QString NameError = RegistryFile::ValueNameError(Command.ValueName.value_or(QString()));
+  if (!NameError.isEmpty())
+    throw TFailure{QStringLiteral("Invalid value name: %1.").arg(NameError)};
   const QString Data = Command.Data.value_or(QString());
   const std::uint32_t Number = Type == QLatin1String("REG_DWORD") ? DwordData(Command.Data.value_or(QStringLiteral("0"))) : 0;
   TRegistry Writer;
@@ -168,21 +173,41 @@ void Add(const TCommand& Command, std::ostream& Out)
   Out << Success << '\n';
 }
 
-void PrintValue(TRegistry& Reader, const QString& Name, std::ostream& Out)
+// A stream that escapes control characters when it goes to a terminal.
+class TListing {
+public:
+  TListing(std::ostream& Out, bool Escape) : FOut(Out), FEscape(Escape) {}
+  TListing& operator<<(const QString& Text)
+  {
+    FOut << (FEscape ? EscapedControls(Text) : Text).toStdString();
+    return *this;
+  }
+  TListing& operator<<(const char* Text)
+  {
+    FOut << Text;
+    return *this;
+  }
+
+private:
+  std::ostream& FOut;
+  bool FEscape;
+};
+
+void PrintValue(TRegistry& Reader, const QString& Name, TListing& Out)
 {
   QString TypeName;
   const QString Data = Reader.ReadDisplayText(Name, TypeName);
   const QString Shown = Name.isEmpty() ? QStringLiteral("(Default)") : Name;
-  Out << "    " << Shown.toStdString() << "    " << TypeName.toStdString() << "    " << Data.toStdString() << '\n';
+  Out << "    " << Shown << "    " << TypeName << "    " << Data << "\n";
 }
 
-void Query(const TCommand& Command, std::ostream& Out)
+void Query(const TCommand& Command, TListing& Out)
 {
   TRegistry Reader(KEY_READ);
   OpenExisting(Reader, Command);
   if (Command.ValueName && !Reader.ValueExists(*Command.ValueName))
     throw TFailure{QString::fromLatin1(NotFound)};
-  Out << '\n' << Command.KeyText.toStdString() << '\n';
+  Out << "\n" << Command.KeyText << "\n";
   if (Command.ValueName) {
     // Shown as stored, whatever case it was asked for in.
     QString Name = *Command.ValueName;
@@ -190,14 +215,14 @@ void Query(const TCommand& Command, std::ostream& Out)
       if (Stored.compare(Name, Qt::CaseInsensitive) == 0)
         Name = Stored;
     PrintValue(Reader, Name, Out);
-    Out << '\n';
+    Out << "\n";
     return;
   }
   for (const QString& Name : Reader.GetValueNames())
     PrintValue(Reader, Name, Out);
-  Out << '\n';
+  Out << "\n";
   for (const QString& Name : Reader.GetKeyNames())
-    Out << (Command.KeyText + QLatin1Char('\\') + Name).toStdString() << '\n';
+    Out << Command.KeyText + QLatin1Char('\\') + Name << "\n";
 }
 
 void Delete(const TCommand& Command, std::ostream& Out)
@@ -224,8 +249,29 @@ void Delete(const TCommand& Command, std::ostream& Out)
 
 }  // namespace
 
-int Run(const QStringList& Arguments, std::ostream& Out, std::ostream& Err)
+QString EscapedControls(const QString& Text)
 {
+  QString Result;
+  Result.reserve(Text.size());
+  for (const QChar C : Text) {
+    if (C.category() != QChar::Other_Control)
+      Result += C;
+    else if (C == QLatin1Char('\t'))
+      Result += QLatin1String("\\t");
+    else if (C == QLatin1Char('\n'))
+      Result += QLatin1String("\\n");
+    else if (C == QLatin1Char('\r'))
+      Result += QLatin1String("\\r");
+    else
+      Result += QStringLiteral("\\x%1").arg(C.unicode(), 2, 16, QLatin1Char('0'));
+  }
+  return Result;
+}
+
+int Run(const QStringList& Arguments, std::ostream& Out, std::ostream& Err, TTerminals Terminals)
+{
+  TListing Listing(Out, Terminals.Out);
+  TListing Errors(Err, Terminals.Err);
   const QString Operation = Arguments.value(0).toLower();
   const bool Known = Operation == QLatin1String("add") || Operation == QLatin1String("query") ||
                      Operation == QLatin1String("delete");
@@ -241,16 +287,16 @@ int Run(const QStringList& Arguments, std::ostream& Out, std::ostream& Err)
     if (Operation == QLatin1String("add"))
       Add(Command, Out);
     else if (Operation == QLatin1String("query"))
-      Query(Command, Out);
+      Query(Command, Listing);
     else
       Delete(Command, Out);
     return 0;
   } catch (const TFailure& Failure) {
-    Err << "ERROR: " << Failure.Message.toStdString() << '\n';
+    Errors << "ERROR: " << Failure.Message << "\n";
     if (Failure.WithUsage)
-      Err << Usage(Known ? Operation : QString()).toStdString() << '\n';
+      Errors << Usage(Known ? Operation : QString()) << "\n";
   } catch (const ERegistryException& Error) {
-    Err << "ERROR: " << Error.Message().toStdString() << '\n';
+    Errors << "ERROR: " << Error.Message() << "\n";
   }
   return 1;
 }

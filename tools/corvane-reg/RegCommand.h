@@ -16,8 +16,21 @@
 
 namespace CorvaneReg {
 
+// Whether the streams go to a terminal. A terminal acts on control
+// characters (escape sequences move the cursor, rename the window, answer
+// back), so what comes from the store is shown there with its control
+// characters escaped ("\t", "\n", "\r", "\x1b"); a pipe or a file gets the
+// text as stored.
+struct TTerminals {
+  bool Out = false;
+  bool Err = false;
+};
+
 // Runs one command (Arguments without the program name). Returns the exit
 // code: 0 on success, 1 on any error, which is reported on Err.
-int Run(const QStringList& Arguments, std::ostream& Out, std::ostream& Err);
+int Run(const QStringList& Arguments, std::ostream& Out, std::ostream& Err, TTerminals Terminals = {});
+
+// Text with every control character (C0, DEL, C1) escaped as above.
+QString EscapedControls(const QString& Text);
 
 }  // namespace CorvaneReg

@@ -1,8 +1,12 @@
 #include "tools/viewer/ViewerPages.h"
 
+#include "hostfw/Exceptions.h"
 #include "hostfw/RichEdit.h"
 #include "hostfw/StringGrid.h"
 #include "package/u_errorFileReader.h"
+
+#include <QDir>
+#include <QFileInfo>
 
 namespace ViewerPages {
 
@@ -32,10 +36,74 @@ QString PagesText(const u_errorFileReader::TFrmErroReader& Form)
   return Lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 
+namespace {
+const QLatin1Char Caret('^');
+
+// Whether a name found in a folder is one that an encoded name stands for.
+bool StandsFor(QStringView Encoded, QStringView Name)
+{
+  if (Encoded.size() != Name.size())
+    return false;
+  for (qsizetype I = 0; I < Name.size(); ++I)
+    if (Encoded[I] != Name[I] && !(Encoded[I] == Caret && Name[I] == QLatin1Char(' ')))
+      return false;
+  return true;
+}
+
+QString Joined(const QString& Folder, const QString& Name)
+{
+  if (Folder.isEmpty())
+    return Name;
+  return Folder.endsWith(QLatin1Char('/')) ? Folder + Name : Folder + QLatin1Char('/') + Name;
+}
+
+void Search(QString Path, const QStringList& Parts, qsizetype Next, QStringList& Found)
+{
+  for (; Next < Parts.size() && !Parts[Next].contains(Caret); ++Next)
+    Path = Joined(Path, Parts[Next]);
+  if (Next == Parts.size()) {
+    const QFileInfo Info(Path);
+    if (Info.exists() && !Info.isDir())
+      Found << Path;
+    return;
+  }
+  const QString& Encoded = Parts[Next];
+  const QDir Folder(Path.isEmpty() ? QStringLiteral(".") : Path);
+  QStringList Names =
+    Folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+  // A folder that may be passed but not listed: the two readings that
+  // matter, all blanks and all carets.
+  if (Names.isEmpty() && !Folder.isReadable())
+    Names = QStringList{QString(Encoded).replace(Caret, QLatin1Char(' ')), Encoded};
+  for (const QString& Name : Names) {
+    if (Found.size() > 1)
+      return;
+    if (StandsFor(Encoded, Name))
+      Search(Joined(Path, Name), Parts, Next + 1, Found);
+  }
+}
+}  // namespace
+
+QStringList ReportFilesOfParameter(const QString& Parameter)
+{
+  QStringList Found;
+  if (Parameter.isEmpty())
+    return Found;
+  QStringList Parts = Parameter.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+  Search(Parameter.startsWith(QLatin1Char('/')) ? QStringLiteral("/") : QString(), Parts, 0, Found);
+  return Found;
+}
+
 QString ReportPathFromParameter(const QString& Parameter)
 {
-  QString Path = Parameter;
-  return Path.replace(QLatin1Char('^'), QLatin1Char(' '));
+  const QStringList Found = ReportFilesOfParameter(Parameter);
+  if (Found.size() > 1)
+    throw Exception(QStringLiteral("The report \"%1\" cannot be told apart: both \"%2\" and \"%3\" exist. "
+                                   "No report is shown.")
+                      .arg(Parameter, Found[0], Found[1]));
+  if (Found.size() == 1)
+    return Found.first();
+  return QString(Parameter).replace(Caret, QLatin1Char(' '));
 }
 
 TViewerCommand ParseViewerCommand(const QStringList& Arguments)
@@ -56,7 +124,7 @@ TViewerCommand ParseViewerCommand(const QStringList& Arguments)
   if (Parameter.isEmpty())
     return Command;
   Command.Kind = TViewerCommand::Show;
-  Command.FileName = ReportPathFromParameter(Parameter);
+  Command.FileName = Parameter;
   return Command;
 }
 

@@ -16,13 +16,21 @@ namespace ViewerPages {
 // lines of the call stack. Lines end with LF.
 QString PagesText(const u_errorFileReader::TFrmErroReader& Form);
 
-// The report path from the program's parameter: the component passes the
-// path with "^" in place of every blank, unquoted.
+// The existing files the program's parameter can stand for. The component
+// passes the report path with "^" in place of every blank, unquoted, so each
+// "^" is a blank or a "^" of the path itself; the folders are searched name
+// by name. The search stops at the second file found.
+QStringList ReportFilesOfParameter(const QString& Parameter);
+
+// The report path from the program's parameter: the one existing file it
+// stands for; when there is none, the parameter with every "^" a blank.
+// Raises when it stands for several files: which was meant cannot be told,
+// and showing another program's report as this one's is worse than none.
 QString ReportPathFromParameter(const QString& Parameter);
 
 struct TViewerCommand {
   enum TKind { Show, Print, Usage } Kind = Usage;
-  QString FileName;
+  QString FileName;  // Print: the file; Show: the parameter as given
 };
 
 // "FILE^PATH" shows the report, "--print FILE" prints it; anything else asks

@@ -1,6 +1,7 @@
 // CorvaneViewer: the report viewer program. The component starts it at
 // shutdown with the report path, blanks turned into "^", as its one
-// parameter; it shows the report in the viewer window.
+// parameter; it shows the report in the viewer window. A parameter that
+// stands for several existing files shows none of them.
 
 #include "hostfw/Application.h"
 #include "hostfw/Exceptions.h"
@@ -49,17 +50,20 @@ int Print(const QString& FileName)
   }
 }
 
-int Show(Application::TApplication& App, const QString& FileName)
+int Show(Application::TApplication& App, const QString& Parameter)
 {
+  const bool PrintAndQuit = qEnvironmentVariableIntValue("CORVANE_VIEWER_PRINT_AND_QUIT") == 1;
   TFrmErroReader* Form = nullptr;
   try {
-    Form = new TFrmErroReader(nullptr, FileName);  // frees itself when closed
+    Form = new TFrmErroReader(nullptr, ReportPathFromParameter(Parameter));  // frees itself when closed
   } catch (...) {
-    App.ShowException(std::current_exception());
+    WriteError(Exceptions::MessageOf(std::current_exception()));
+    if (!PrintAndQuit)
+      App.ShowException(std::current_exception());
     return 1;
   }
   Form->show();
-  if (qEnvironmentVariableIntValue("CORVANE_VIEWER_PRINT_AND_QUIT") == 1) {
+  if (PrintAndQuit) {
     QTimer::singleShot(0, Form, [Form, &App] {
       WriteOut(PagesText(*Form));
       Form->close();
