@@ -1,5 +1,7 @@
 #include "platform/Registry.h"
 
+#include "platform/Logging.h"
+#include "platform/Posix.h"
 #include "platform/RegistryFile.h"
 #include "platform/ShellFolders.h"
 
@@ -23,6 +25,7 @@ QString ERegistryException::Message() const { return QString::fromStdString(what
 
 namespace Registry {
 
+using Posix::TFd;
 using RegistryFile::TKey;
 using RegistryFile::TValue;
 
@@ -41,19 +44,6 @@ QString SystemText(int Error) { return QString::fromLocal8Bit(std::strerror(Erro
 {
   throw ERegistryException(QStringLiteral("%1 \"%2\": %3").arg(What, Path, SystemText(Error)));
 }
-
-// Closes a descriptor when it goes; closing the lock file releases the lock.
-struct TFd {
-  int Fd;
-  explicit TFd(int F) : Fd(F) {}
-  ~TFd()
-  {
-    if (Fd >= 0)
-      ::close(Fd);
-  }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-};
 
 // What tells one version of a store file from another: a writer renames a
 // new file in (another inode), an editor writing in place changes the size
@@ -102,29 +92,17 @@ std::optional<QByteArray> ReadStoreFile(const QString& Path, std::optional<TFile
   // within the tick of reading it could change again unseen in that tick.
   timespec Start{};
   ::clock_gettime(CLOCK_REALTIME_COARSE, &Start);
-  const TFd File(::open(QFile::encodeName(Path).constData(), O_RDONLY | O_CLOEXEC));
-  if (File.Fd < 0) {
+  const TFd File = Posix::Open(QFile::encodeName(Path), O_RDONLY);
+  if (!File.IsOpen()) {
     if (errno == ENOENT)
       return std::nullopt;
     RaiseSystem(QStringLiteral("Cannot read the registry file"), Path, errno);
   }
-  // Straight into place, as large as the file says it is; it may grow.
+  QByteArray Bytes;
+  if (const int Error = Posix::ReadAll(File.Get(), Bytes))
+    RaiseSystem(QStringLiteral("Cannot read the registry file"), Path, Error);
   struct stat St {};
-  QByteArray Bytes(::fstat(File.Fd, &St) == 0 ? qsizetype(St.st_size) + 1 : 65536, Qt::Uninitialized);
-  qsizetype Done = 0;
-  for (;;) {
-    if (Done == Bytes.size())
-      Bytes.resize(Bytes.size() * 2);
-    const ssize_t Got = ::read(File.Fd, Bytes.data() + Done, size_t(Bytes.size() - Done));
-    if (Got == 0)
-      break;
-    if (Got < 0 && errno != EINTR)
-      RaiseSystem(QStringLiteral("Cannot read the registry file"), Path, errno);
-    if (Got > 0)
-      Done += Got;
-  }
-  Bytes.truncate(Done);
-  if (::fstat(File.Fd, &St) == 0 && St.st_size == Bytes.size() && Before(St.st_ctim, Start))
+  if (::fstat(File.Get(), &St) == 0 && St.st_size == Bytes.size() && Before(St.st_ctim, Start))
     Stamp = TFileStamp::Of(St);
   return Bytes;
 }
@@ -168,13 +146,10 @@ QString LinkTarget(const QString& Path)
     struct stat St {};
     if (::lstat(Name.constData(), &St) != 0 || !S_ISLNK(St.st_mode))
       return Current;
-    QByteArray Target(qsizetype(St.st_size > 0 ? St.st_size : 0) + 256, Qt::Uninitialized);
-    const ssize_t Length = ::readlink(Name.constData(), Target.data(), size_t(Target.size()));
-    if (Length < 0)
+    const std::optional<QByteArray> Target = Posix::ReadLinkAt(AT_FDCWD, Name.constData());
+    if (!Target)
       RaiseSystem(QStringLiteral("Cannot read the link"), Current, errno);
-    if (Length == Target.size())
-      RaiseSystem(QStringLiteral("Cannot read the link"), Current, ENAMETOOLONG);
-    const QString Next = QFile::decodeName(Target.left(Length));
+    const QString Next = QFile::decodeName(*Target);
     Current = Next.startsWith(QLatin1Char('/')) ? Next : FolderOf(Current) + QLatin1Char('/') + Next;
   }
   RaiseSystem(QStringLiteral("Cannot follow the link"), Path, ELOOP);
@@ -204,18 +179,6 @@ bool CanWriteStore(const QString& Path, QString& Why)
   return true;
 }
 
-void WriteAll(int Fd, const QByteArray& Bytes, const QString& Path)
-{
-  qsizetype Done = 0;
-  while (Done < Bytes.size()) {
-    const ssize_t Put = ::write(Fd, Bytes.constData() + Done, size_t(Bytes.size() - Done));
-    if (Put < 0 && errno != EINTR)
-      RaiseSystem(QStringLiteral("Cannot write"), Path, errno);
-    if (Put > 0)
-      Done += Put;
-  }
-}
-
 // Writes a new file beside the old one and renames it over it, so that a
 // crash leaves one of the two whole. Only the lock holder calls this, which
 // is why a fixed temporary name will do.
@@ -227,24 +190,24 @@ void ReplaceFile(const QString& Path, const QByteArray& Bytes)
   struct stat Old {};
   const bool HasOld = ::stat(QFile::encodeName(Path).constData(), &Old) == 0;
   try {
-    TFd File(::open(TempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (File.Fd < 0)
+    TFd File = Posix::Open(TempName, O_WRONLY | O_CREAT | O_EXCL, 0666);
+    if (!File.IsOpen())
       RaiseSystem(QStringLiteral("Cannot create"), Temp, errno);
     if (HasOld) {
-      if (::fchmod(File.Fd, Old.st_mode & 07777) != 0)
+      if (::fchmod(File.Get(), Old.st_mode & 07777) != 0)
         RaiseSystem(QStringLiteral("Cannot set the permissions of"), Temp, errno);
       // Gives the file back to its owner when root edits it; anyone else
       // cannot and keeps it as their own.
-      if (::fchown(File.Fd, Old.st_uid, Old.st_gid) != 0) {
-      }
+      if (::fchown(File.Get(), Old.st_uid, Old.st_gid) != 0)
+        qCWarning(Logging::Platform, "The registry file \"%s\" stays with its writer, not its owner %u: %s",
+                  qUtf8Printable(Path), unsigned(Old.st_uid), qUtf8Printable(SystemText(errno)));
     }
-    WriteAll(File.Fd, Bytes, Temp);
-    if (::fsync(File.Fd) != 0)
+    if (const int Error = Posix::WriteAll(File.Get(), Bytes.constData(), size_t(Bytes.size())))
+      RaiseSystem(QStringLiteral("Cannot write"), Temp, Error);
+    if (::fsync(File.Get()) != 0)
       RaiseSystem(QStringLiteral("Cannot flush"), Temp, errno);
-    const int Fd = File.Fd;
-    File.Fd = -1;
-    if (::close(Fd) != 0)
-      RaiseSystem(QStringLiteral("Cannot write"), Temp, errno);
+    if (const int Error = File.Close())
+      RaiseSystem(QStringLiteral("Cannot write"), Temp, Error);
     if (::rename(TempName.constData(), QFile::encodeName(Path).constData()) != 0)
       RaiseSystem(QStringLiteral("Cannot replace"), Path, errno);
   } catch (...) {
@@ -253,8 +216,8 @@ void ReplaceFile(const QString& Path, const QByteArray& Bytes)
   }
   // The rename itself is durable only once the folder is flushed.
   const QString Folder = FolderOf(Path);
-  const TFd Dir(::open(QFile::encodeName(Folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (Dir.Fd < 0 || ::fsync(Dir.Fd) != 0)
+  const TFd Dir = Posix::Open(QFile::encodeName(Folder), O_RDONLY | O_DIRECTORY);
+  if (!Dir.IsOpen() || ::fsync(Dir.Get()) != 0)
     RaiseSystem(QStringLiteral("Cannot flush the folder"), Folder, errno);
 }
 
@@ -287,10 +250,10 @@ bool Transact(HKEY Root, const std::function<bool(TKey&)>& Change, TStoreCache& 
   // links to it exclude each other too.
   const QString LockPath = Path + QStringLiteral(".lock");
   // flock takes an exclusive lock on a descriptor opened for reading too.
-  const TFd Lock(::open(QFile::encodeName(LockPath).constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644));
-  if (Lock.Fd < 0)
+  const TFd Lock = Posix::Open(QFile::encodeName(LockPath), O_RDONLY | O_CREAT, 0644);
+  if (!Lock.IsOpen())
     RaiseSystem(QStringLiteral("Cannot open the lock file"), LockPath, errno);
-  while (::flock(Lock.Fd, LOCK_EX) != 0)
+  while (::flock(Lock.Get(), LOCK_EX) != 0)
     if (errno != EINTR)
       RaiseSystem(QStringLiteral("Cannot lock"), LockPath, errno);
   TKey& Tree = LoadStore(Root, Path, Cache);
@@ -557,23 +520,20 @@ QString TRegistry::ReadString(const QString& Name)
 
 std::int32_t TRegistry::ReadInteger(const QString& Name)
 {
-  const std::optional<TValue> Value = D->Value(Name);
-  if (!Value)
-    D->Raise(QStringLiteral("Failed to get data for '%1'").arg(Name));
-  if (Value->Kind != TValue::TKind::Integer)
+  const TValue Value = ReadValue(Name);
+  if (Value.Kind != TValue::TKind::Integer)
     D->Raise(QStringLiteral("Invalid data type for '%1'").arg(Name));
-  return std::int32_t(Value->Number);
+  return std::int32_t(Value.Number);
 }
 
 bool TRegistry::ReadBool(const QString& Name) { return ReadInteger(Name) != 0; }
 
-QString TRegistry::ReadDisplayText(const QString& Name, QString& TypeName)
+TValue TRegistry::ReadValue(const QString& Name)
 {
-  const std::optional<TValue> Value = D->Value(Name);
+  std::optional<TValue> Value = D->Value(Name);
   if (!Value)
     D->Raise(QStringLiteral("Failed to get data for '%1'").arg(Name));
-  TypeName = RegistryFile::TypeName(*Value);
-  return RegistryFile::DisplayText(*Value);
+  return std::move(*Value);
 }
 
 void TRegistry::WriteString(const QString& Name, const QString& Value)
