@@ -79,6 +79,9 @@ bool Before(const timespec& A, const timespec& B)
   return A.tv_sec < B.tv_sec || (A.tv_sec == B.tv_sec && A.tv_nsec < B.tv_nsec);
 }
 
+// The coarsest steps in which file systems keep times.
+constexpr time_t FileTimeStepSeconds = 2;
+
 // A root as a registry object last read it, so that the several reads of
 // one call parse the file once however large it is.
 struct TStoreCache {
@@ -98,10 +101,13 @@ struct TStoreCache {
 std::optional<QByteArray> ReadStoreFile(const QString& Path, std::optional<TFileStamp>& Stamp)
 {
   Stamp.reset();
-  // The file system stamps changes with this coarse clock: a file changed
-  // within the tick of reading it could change again unseen in that tick.
-  timespec Start{};
-  ::clock_gettime(CLOCK_REALTIME_COARSE, &Start);
+  // A file system stamps changes with the kernel's coarse clock, some only
+  // to the second or in steps of two (FAT): a file changed within such a
+  // step before it was read could change again with the very same times.
+  // Only a file older than that is told apart from any later change.
+  timespec Settled{};
+  ::clock_gettime(CLOCK_REALTIME_COARSE, &Settled);
+  Settled.tv_sec -= FileTimeStepSeconds;
   const TFd File(::open(QFile::encodeName(Path).constData(), O_RDONLY | O_CLOEXEC));
   if (File.Fd < 0) {
     if (errno == ENOENT)
@@ -124,7 +130,7 @@ std::optional<QByteArray> ReadStoreFile(const QString& Path, std::optional<TFile
       Done += Got;
   }
   Bytes.truncate(Done);
-  if (::fstat(File.Fd, &St) == 0 && St.st_size == Bytes.size() && Before(St.st_ctim, Start))
+  if (::fstat(File.Fd, &St) == 0 && St.st_size == Bytes.size() && Before(St.st_ctim, Settled))
     Stamp = TFileStamp::Of(St);
   return Bytes;
 }
