@@ -83,7 +83,8 @@ bool Before(const timespec& A, const timespec& B)
 constexpr time_t FileTimeStepSeconds = 2;
 
 // A root as a registry object last read it, so that the several reads of
-// one call parse the file once however large it is.
+// one call parse the file once however large it is. The tree is always the
+// one of the file's bytes it holds: a changed tree leaves the cache.
 struct TStoreCache {
   std::optional<TKey> Tree;
   HKEY Root = HKEY_CURRENT_USER;
@@ -143,9 +144,15 @@ TKey& LoadStore(HKEY Root, const QString& Path, TStoreCache& Cache)
   if (Cache.Tree && Cache.Stamp && Cache.Root == Root && ::stat(QFile::encodeName(Path).constData(), &St) == 0 &&
       TFileStamp::Of(St) == *Cache.Stamp)
     return *Cache.Tree;
-  Cache.Drop();
   std::optional<TFileStamp> Stamp;
   const std::optional<QByteArray> Bytes = ReadStoreFile(Path, Stamp);
+  // The bytes the tree was made of, too young for their stamp to tell: the
+  // same tree, without parsing them again.
+  if (Cache.Tree && Cache.Root == Root && Bytes && *Bytes == Cache.Tree->File()) {
+    Cache.Stamp = Stamp;
+    return *Cache.Tree;
+  }
+  Cache.Drop();
   try {
     Cache.Tree = RegistryFile::Parse(Bytes.value_or(QByteArray()), RootName(Root));
   } catch (const RegistryFile::TParseError& Error) {
@@ -309,9 +316,11 @@ bool Transact(HKEY Root, const std::function<bool(TKey&)>& Change, TStoreCache& 
   }
   if (!Changed)
     return false;
-  const QByteArray Bytes = RegistryFile::Serialize(Tree);
-  Cache.Drop();  // the file is about to be another
-  ReplaceFile(Path, Bytes);
+  // The file is about to be another: the changed tree leaves the cache,
+  // which only ever holds the tree of the bytes it was made of.
+  const TKey New = std::move(Tree);
+  Cache.Drop();
+  ReplaceFile(Path, RegistryFile::Serialize(New));
   return true;
 }
 

@@ -98,6 +98,8 @@ public:
   // file, a section below the root (its path below it and its value lines,
   // checked already) and value lines of the root itself, in file order.
   void HoldFile(const QByteArray& File);
+  // The bytes of the file a root was read from ("" for any other key).
+  const QByteArray& File() const { return FFile; }
   void AddSection(QByteArrayView Path, QByteArrayView ValueLines);
   void AddValueLines(QByteArrayView Lines);
 
