@@ -881,6 +881,14 @@ TKey* TKey::MakeFromSections(const QString& KeyName) const
     FSkip = FShared = 0;
     return &Made;
   }
+  // Looked through once already: rather than once more for every name
+  // asked for, all become keys, found through the index from now on.
+  if (FSectionsSearched) {
+    MakeAllFromSections();
+    const std::size_t At = PlaceOf(FKeys, FKeyIndex, KeyName);
+    return At == NotFound ? nullptr : &FKeys[At];
+  }
+  FSectionsSearched = true;
   // Every section of that name goes to the key, in file order; the others
   // stay, in file order too.
   const TFirstNameMatch Match(KeyName);

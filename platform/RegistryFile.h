@@ -122,6 +122,7 @@ private:
   mutable std::vector<TSection> FSections;          // below this key, not made keys yet
   mutable qsizetype FSkip = 0;    // bytes at the start of each section's path that lie above this key
   mutable qsizetype FShared = 0;  // bytes after those that every section's path starts with
+  mutable bool FSectionsSearched = false;  // for a name, once
   mutable std::vector<QByteArrayView> FValueLines;  // not read yet
 };
 
