@@ -109,15 +109,23 @@ std::optional<QByteArray> ReadStoreFile(const QString& Path, std::optional<TFile
   timespec Settled{};
   ::clock_gettime(CLOCK_REALTIME_COARSE, &Settled);
   Settled.tv_sec -= FileTimeStepSeconds;
-  const TFd File(::open(QFile::encodeName(Path).constData(), O_RDONLY | O_CLOEXEC));
+  // Without waiting: a pipe in the file's place would block the open until
+  // someone writes to it.
+  const TFd File(::open(QFile::encodeName(Path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (File.Fd < 0) {
     if (errno == ENOENT)
       return std::nullopt;
     RaiseSystem(QStringLiteral("Cannot read the registry file"), Path, errno);
   }
-  // Straight into place, as large as the file says it is; it may grow.
   struct stat St {};
-  QByteArray Bytes(::fstat(File.Fd, &St) == 0 ? qsizetype(St.st_size) + 1 : 65536, Qt::Uninitialized);
+  if (::fstat(File.Fd, &St) != 0)
+    RaiseSystem(QStringLiteral("Cannot read the registry file"), Path, errno);
+  // A folder, pipe or device (a link to /dev/zero never ends) holds no store,
+  // and a write must not rename a file over it.
+  if (!S_ISREG(St.st_mode))
+    throw ERegistryException(QStringLiteral("The registry file \"%1\" is no regular file").arg(Path));
+  // Straight into place, as large as the file says it is; it may grow.
+  QByteArray Bytes(qsizetype(St.st_size) + 1, Qt::Uninitialized);
   qsizetype Done = 0;
   for (;;) {
     if (Done == Bytes.size())

@@ -778,6 +778,19 @@ TEST(RegistryCorruptFile, UnreadableFileIsReported)
   EXPECT_THROW(Reg.ReadString(QStringLiteral("A")), ERegistryException);
   EXPECT_THROW(Reg.WriteString(QStringLiteral("A"), QStringLiteral("a")), ERegistryException);
   EXPECT_TRUE(QFileInfo(UserFile()).isDir());
+
+  // A pipe, which would wait for a writer, and a link to an endless device.
+  ASSERT_TRUE(QDir(UserFile()).removeRecursively());
+  ASSERT_EQ(::mkfifo(QFile::encodeName(UserFile()).constData(), 0600), 0);
+  for (const bool Pipe : {true, false}) {
+    SCOPED_TRACE(Pipe ? "pipe" : "device");
+    TRegistry Other;
+    EXPECT_FALSE(Other.KeyExists(QStringLiteral("Software")));
+    EXPECT_TRUE(Other.LastError().contains(QStringLiteral("is no regular file"))) << Text(Other.LastError());
+    EXPECT_FALSE(Other.OpenKey(QStringLiteral("Software"), true));
+    ASSERT_TRUE(QFile::remove(UserFile()));
+    ASSERT_EQ(::symlink("/dev/zero", QFile::encodeName(UserFile()).constData()), 0);
+  }
 }
 
 // Several processes -----------------------------------------------------------
