@@ -137,4 +137,18 @@ void TApplication::SetModalHook(TModalHook Hook) { FModalHook = std::move(Hook);
 
 TApplication* Instance() { return qobject_cast<TApplication*>(QCoreApplication::instance()); }
 
+void PressOk(QDialog& Dialog)
+{
+  QAbstractButton* Ok = nullptr;
+  if (auto* Box = qobject_cast<QMessageBox*>(&Dialog))
+    Ok = Box->button(QMessageBox::Ok) ? Box->button(QMessageBox::Ok) : Box->defaultButton();
+  for (QPushButton* Button : Dialog.findChildren<QPushButton*>())
+    if (!Ok && Button->isDefault())
+      Ok = Button;
+  if (Ok)
+    Ok->click();
+  else
+    Dialog.accept();
+}
+
 }  // namespace Application

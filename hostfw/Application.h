@@ -86,4 +86,9 @@ private:
 // QCoreApplication is not a TApplication (a tool such as the form designer).
 TApplication* Instance();
 
+// Presses OK of a box, else its default button, as a user would, so that
+// the button's click handler runs; a dialog without either is accepted.
+// For whatever answers boxes unattended.
+void PressOk(QDialog& Dialog);
+
 }  // namespace Application

@@ -303,28 +303,35 @@ std::unique_ptr<TZipWrite> TZipWrite::CreateFrom(const QString& aFileName)
 
 TZipWrite::~TZipWrite() { Finish(); }
 
+void TZipWrite::WriteCentralDirectory()
+{
+  TLastHeader Last;
+  Last.signature = LastHeaderSignature();
+  Last.thisFiles = std::uint16_t(FCount);
+  Last.totalFiles = std::uint16_t(FCount);
+  Last.headerOffset = std::uint32_t(Position() - FAppendOffset);
+  QByteArray Directory;
+  for (int I = 0; I < FCount; ++I) {
+    const TZipWriteEntry& E = FEntry[std::size_t(I)];
+    Last.headerSize += std::uint32_t(sizeof(TFileHeader) + E.intName.size());
+    Directory.append(reinterpret_cast<const char*>(&E.fhr), sizeof(TFileHeader));
+    Directory.append(E.intName);
+  }
+  Directory.append(reinterpret_cast<const char*>(&Last), sizeof(TLastHeader));
+  WriteAll(Directory.constData(), Directory.size());
+  // Cut what an old, longer archive left behind.
+  if (::ftruncate(FHandle, Position()) != 0)
+    RaiseWriteFailure(errno);
+}
+
 void TZipWrite::Finish() noexcept
 {
   if (FHandle < 0)
     return;
   bool Whole = false;
   try {
-    TLastHeader Last;
-    Last.signature = LastHeaderSignature();
-    Last.thisFiles = std::uint16_t(FCount);
-    Last.totalFiles = std::uint16_t(FCount);
-    Last.headerOffset = std::uint32_t(Position() - FAppendOffset);
-    QByteArray Directory;
-    for (int I = 0; I < FCount; ++I) {
-      const TZipWriteEntry& E = FEntry[std::size_t(I)];
-      Last.headerSize += std::uint32_t(sizeof(TFileHeader) + E.intName.size());
-      Directory.append(reinterpret_cast<const char*>(&E.fhr), sizeof(TFileHeader));
-      Directory.append(E.intName);
-    }
-    Directory.append(reinterpret_cast<const char*>(&Last), sizeof(TLastHeader));
-    WriteAll(Directory.constData(), Directory.size());
-    // Cut what an old, longer archive left behind.
-    Whole = ::ftruncate(FHandle, Position()) == 0;
+    WriteCentralDirectory();
+    Whole = true;
   } catch (...) {
     // A destructor cannot report.
   }
@@ -336,6 +343,42 @@ void TZipWrite::Finish() noexcept
   // directory either way.
   if (!Whole && FCreated)
     ::unlink(QFile::encodeName(FFileName).constData());
+}
+
+void TZipWrite::Close()
+{
+  if (FHandle >= 0) {
+    try {
+      if (!FWriteFailure)
+        WriteCentralDirectory();
+    } catch (...) {
+      if (!FWriteFailure)
+        FWriteFailure = std::current_exception();
+    }
+    if (::close(std::exchange(FHandle, -1)) != 0 && !FWriteFailure) {
+      try {
+        RaiseWriteFailure(errno);
+      } catch (...) {
+      }
+    }
+    // As Finish does: an archive this writer created and could not finish
+    // goes.
+    if (FWriteFailure && FCreated)
+      ::unlink(QFile::encodeName(FFileName).constData());
+  }
+  if (FWriteFailure)
+    std::rethrow_exception(FWriteFailure);
+}
+
+void TZipWrite::RaiseWriteFailure(int Error)
+{
+  try {
+    throw EInOutError::FromErrno(QStringLiteral("Write"), FFileName, Error ? Error : EIO);
+  } catch (...) {
+    if (!FWriteFailure)
+      FWriteFailure = std::current_exception();
+    throw;
+  }
 }
 
 qint64 TZipWrite::Position() const
@@ -360,7 +403,7 @@ void TZipWrite::WriteAll(const void* Data, qint64 Size)
     if (Written < 0) {
       if (errno == EINTR)
         continue;
-      throw EInOutError::FromErrno(QStringLiteral("Write"), FFileName, errno);
+      RaiseWriteFailure(errno);
     }
     P += Written;
     Size -= Written;
@@ -454,10 +497,12 @@ void TZipWrite::AddDeflated(const QString& aFileName, bool RemovePath, int Compr
   TZipWriteEntry& E = NextEntry(ZipName);
   const qint64 H = InternalAdd(ZipName, nullptr, 0);
   const qint64 DataStart = H + qint64(sizeof(TLocalFileHeader)) + E.intName.size();
+  // Whether the file failed us, rather than the archive.
+  bool ReadFailed = false;
   try {
     QFile Out;
     if (!Out.open(FHandle, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::DontCloseHandle))
-      throw EInOutError(Out.errorString(), EIO);
+      RaiseWriteFailure(EIO);
     TSynZipCompressor Compressor(&Out, CompressLevel, szcfRaw);
     std::vector<char> Buffer(CopyBufferSize);
     for (;;) {
@@ -465,6 +510,7 @@ void TZipWrite::AddDeflated(const QString& aFileName, bool RemovePath, int Compr
       if (Got < 0) {
         if (errno == EINTR)
           continue;
+        ReadFailed = true;
         RaiseFileError(QStringLiteral("Read"), aFileName);
       }
       if (Got == 0)
@@ -475,7 +521,8 @@ void TZipWrite::AddDeflated(const QString& aFileName, bool RemovePath, int Compr
     }
     Compressor.Flush();
     // The file changed its size while it was read.
-    if (Compressor.SizeIn() != Size)
+    ReadFailed = Compressor.SizeIn() != Size;
+    if (ReadFailed)
       AssertionFailed(__LINE__);
     CheckRoom(aFileName, DataStart + Compressor.SizeOut(), E.intName.size());
     TFileInfo& Info = E.fhr.fileInfo;
@@ -485,9 +532,13 @@ void TZipWrite::AddDeflated(const QString& aFileName, bool RemovePath, int Compr
     Info.zzipMethod = 8;
     Info.zlastMod = Age;
     // Complete the local header in place: no data descriptor is needed.
+    errno = 0;
     if (::pwrite(FHandle, &Info, sizeof(TFileInfo), off_t(H + 4)) != off_t(sizeof(TFileInfo)))
-      throw EInOutError::FromErrno(QStringLiteral("Write"), FFileName, errno ? errno : EIO);
+      RaiseWriteFailure(errno);
   } catch (...) {
+    // Anything else leaves the archive short of this entry.
+    if (!ReadFailed && !FWriteFailure)
+      FWriteFailure = std::current_exception();
     // The entry is not counted; the next entry or the central directory
     // takes the place of what was written for it, and its bytes go now.
     try {

@@ -16,6 +16,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <vector>
 
@@ -196,9 +197,18 @@ public:
   // the data; returns the position of the header in the file.
   qint64 InternalAdd(const QString& zipName, const void* Buf, qint64 Size);
 
+  // Writes the central directory and closes the archive, raising what went
+  // wrong: a failed write of any earlier entry included, since such an
+  // archive lacks what it was given. The destructor does the same quietly.
+  void Close();
+
   const QString& FileName() const { return FFileName; }
   int Count() const { return FCount; }
   bool HasHandle() const { return FHandle >= 0; }
+  // An add failed in the archive, not in reading its file (a file that
+  // cannot be opened or read does not count): the archive is short of
+  // what it was given.
+  bool WriteFailed() const { return static_cast<bool>(FWriteFailure); }
 
 private:
   // A writer on a handle that is already open (CreateFrom).
@@ -216,6 +226,8 @@ private:
   void CheckRoom(const QString& aZipName, qint64 EntryEnd, qint64 NameBytes) const;
   // Counts the entry at index Count, written whole.
   void Counted();
+  [[noreturn]] void RaiseWriteFailure(int Error);
+  void WriteCentralDirectory();
   void Finish() noexcept;
 
   std::uint32_t FAppendOffset = 0;
@@ -226,6 +238,7 @@ private:
   std::vector<TZipWriteEntry> FEntry;
   qint64 FDirectorySize = 0;  // of the central directory the counted entries need
   bool FCreated = false;      // by this writer, not opened by CreateFrom
+  std::exception_ptr FWriteFailure;
 };
 
 // One entry as the reader found it. Data points into the reader's view of

@@ -11,6 +11,7 @@
 #include "package/VesparoEnvironment.h"
 #include "package/Vesparoutil.h"
 #include "package/halvernSynTaskDialog.h"
+#include "platform/FileLock.h"
 #include "platform/MailAutomation.h"
 #include "platform/Shell.h"
 #include "platform/StackTrace.h"
@@ -18,6 +19,7 @@
 #include <QDate>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <memory>
@@ -25,6 +27,7 @@
 namespace Vesparo {
 
 bool bShallOpen = false;
+int ReportLockWaitMs = 10000;
 
 namespace {
 const QString ApplicationInformationTitle = QStringLiteral("The Application information");
@@ -78,6 +81,15 @@ QString SenderClassName(const QObject* Sender)
 {
   // No sender: nothing to name, the line stays empty.
   return Sender ? QString::fromLatin1(Sender->metaObject()->className()) : QString();
+}
+
+void ShowFailure(const std::exception_ptr& E)
+{
+  try {
+    if (auto* App = Application::Instance())
+      App->ShowException(E);
+  } catch (...) {
+  }
 }
 }  // namespace
 
@@ -158,18 +170,67 @@ void TCVVesparo::GlobalExceptionHandlerThis(QObject* Sender, const std::exceptio
   if (!FActivateMLD)
     return;
 
+  TArrival Arrival{SenderClassName(Sender), E, FormatSettings::DateToStr(QDate::currentDate())};
+  // One report at a time. An exception raised while one is under way (its
+  // prompt, packing or mail running a message loop of their own) would
+  // rewrite the report underneath it: it waits, and is reported once the
+  // current one is complete, in the order of arrival.
+  if (FReporting) {
+    FDeferred.push_back(std::move(Arrival));
+    return;
+  }
+  FReporting = true;
+  const auto Done = qScopeGuard([this] { FReporting = false; });
+  for (;;) {
+    try {
+      ReportException(Arrival);
+    } catch (...) {
+      // The caller shows a failure; with more reports waiting it is shown
+      // here, so that they still follow.
+      if (FDeferred.empty())
+        throw;
+      ShowFailure(std::current_exception());
+    }
+    if (FDeferred.empty())
+      return;
+    Arrival = std::move(FDeferred.front());
+    FDeferred.pop_front();
+  }
+}
+
+void TCVVesparo::ReportException(const TArrival& Arrival)
+{
+  const QString ExePath = Vesparoutil::ApplicationExeName();
+  const QString ReportPath = Vesparoutil::ReportFilePathFor(ExePath);
+
+  // Every instance of this program writes this file: one writer at a time,
+  // from the environment step until the report has been handed on. Where
+  // no lock can be had at all, the steps below tell what fails.
+  Vesparoutil::ForceDataFolder(Vesparoutil::DataFolderPath());
+  FileLock::TFileLock Lock;
+  if (Vesparoutil::LockReportFile(Lock, ReportPath, ReportLockWaitMs) == FileLock::TLockResult::Busy) {
+    // Another instance keeps it: rather than hang, the exception is shown
+    // as the application shows it without a handler.
+    if (!Application::Instance())
+      std::rethrow_exception(Arrival.E);
+    Application::Instance()->ShowException(Arrival.E);
+    return;
+  }
+  // The picture and archive of an earlier report are not this one's.
+  Vesparoutil::sJpegFileName.clear();
+  Vesparoutil::sZipFileName.clear();
+  Vesparoutil::sZipFileNameForMailing.clear();
+
   VersionInformation();
 
-  const QString ExePath = Vesparoutil::ApplicationExeName();
   Vesparoutil::ForceDataFolder(Vesparoutil::DataFolderPath());
-  const QString ReportPath = Vesparoutil::ReportFilePathFor(ExePath);
-  const QString Message = Exceptions::MessageOf(E);
+  const QString Message = Exceptions::MessageOf(Arrival.E);
   const HmldFormat::TExceptionSection Section{
-    SenderClassName(Sender),
+    Arrival.SenderClassName,
     Vesparoutil::ExtractFileName(ExePath),
-    FormatSettings::DateToStr(QDate::currentDate()),
+    Arrival.Date,
     Message,
-    Exceptions::ClassNameOf(E),
+    Exceptions::ClassNameOf(Arrival.E),
   };
 
   TextFile::TTextFile Report(ReportPath);
@@ -179,7 +240,7 @@ void TCVVesparo::GlobalExceptionHandlerThis(QObject* Sender, const std::exceptio
   bShallOpen = true;
 
   QString TraceText;
-  LogTheStackTraceIncaseOfError(ReportPath, TraceText, E);
+  LogTheStackTraceIncaseOfError(ReportPath, TraceText, Arrival.E);
 
   QString ReportText;
   ReadApplicationinfoFromFile(ReportPath, ReportText);
@@ -250,20 +311,21 @@ void TCVVesparo::ErrorMessageBySynTask(const QString& Message, const QString& Re
 
   // The query flag always takes the emulated dialog: one OK button, which
   // photographs the prompt, the comment field, and the report handed on
-  // when it closes. A picture that could not be saved is raised only after
-  // the mail step, so that the report still goes out without it.
-  std::exception_ptr PictureFailure;
+  // when it closes. A picture, archive or copy that could not be written is
+  // raised only after the mail step, so that the report still goes out.
+  std::exception_ptr HandOnFailure;
   try {
     Task.Execute({}, 0, {tdfQuery}, tiError, tfiShield, 200, 0, nullptr, false, false);
   } catch (...) {
-    if (!Task.ClickFailure || std::current_exception() != Task.ClickFailure)
+    const std::exception_ptr Failure = std::current_exception();
+    if (Failure != Task.ClickFailure && Failure != Task.PackingFailure)
       throw;
-    PictureFailure = std::current_exception();
+    HandOnFailure = Failure;
   }
   if (Task.VerifyChecked && FMailsendreport)
     EmailDoc(Vesparoutil::sZipFileNameForMailing, Task.Query, Report);
-  if (PictureFailure)
-    std::rethrow_exception(PictureFailure);
+  if (HandOnFailure)
+    std::rethrow_exception(HandOnFailure);
 }
 
 namespace {

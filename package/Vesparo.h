@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <deque>
 #include <exception>
 
 namespace StringList {
@@ -20,6 +21,10 @@ namespace Vesparo {
 // An exception section was written in this run; the report then goes to the
 // viewer program when the process ends.
 extern bool bShallOpen;
+
+// How long a report waits for another instance of the program to finish
+// writing the same report file, before the exception is shown plainly.
+extern int ReportLockWaitMs;
 
 // Starts the report viewer program registered for the current user with the
 // report path (blanks turned into "^") as its one argument. A registered
@@ -70,7 +75,8 @@ public:
   virtual bool VersionInformation();
 
   // The pipeline, called by the application object for each unhandled
-  // exception with the object whose event was being handled.
+  // exception with the object whose event was being handled. One raised
+  // while a report is under way is reported after it, in order.
   void GlobalExceptionHandlerThis(QObject* Sender, const std::exception_ptr& E);
 
   // Appends the stack-trace section of the calling thread's last raise to
@@ -106,8 +112,22 @@ protected:
   void Loaded() override;
 
 private:
+  // An exception as it arrived. What its report needs of the sender and of
+  // the day is taken then (its stack travels with the exception object), so
+  // that one reported later reads as if it had been reported at once,
+  // though the sender be gone by then.
+  struct TArrival {
+    QString SenderClassName;
+    std::exception_ptr E;
+    QString Date;
+  };
+  // One report: environment, exception and stack sections, prompt and
+  // hand-on, under the report file's lock.
+  void ReportException(const TArrival& Arrival);
   void WriteStackSection(const QString& FileName, const QStringList& Frames, QString& TraceText);
 
+  bool FReporting = false;
+  std::deque<TArrival> FDeferred;
   bool FMailsendreport = false;
   bool FMailsendAttachment = false;
   TMailTypeSend FMailTypesen = maOutlook;

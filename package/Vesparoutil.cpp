@@ -72,6 +72,13 @@ void ForceDataFolder(const QString& Folder)
     QDir().mkpath(Folder);
 }
 
+FileLock::TLockResult LockReportFile(FileLock::TFileLock& Lock, const QString& ReportPath, int TimeoutMs)
+{
+  // The report file itself: a lock file beside it would be one more file
+  // in the data folder, and could be taken apart from the report.
+  return Lock.Acquire(ReportPath, TimeoutMs);
+}
+
 QString ReadRegistryValues(const QString& Key, bool CanCreate, const QString& Name, int Kind, bool CurrentUser)
 {
   Registry::TRegistry Reg(Registry::KEY_ALL_ACCESS);

@@ -3,6 +3,8 @@
 // Paths use "/" and no rule adds a trailing separator, except the folder of
 // the executable, which keeps its own.
 
+#include "platform/FileLock.h"
+
 #include <QString>
 
 class QWidget;
@@ -48,6 +50,10 @@ QString ReportFilePathFor(const QString& ExePath);
 // Creates the data folder with every missing parent when it does not exist;
 // the outcome is not checked here (the first file operation in it reports).
 void ForceDataFolder(const QString& Folder);
+// The lock that every writer of a report file holds for as long as it
+// writes the report, in this process or another (a program that writes the
+// report from outside takes it the same way); waits at most TimeoutMs.
+FileLock::TLockResult LockReportFile(FileLock::TFileLock& Lock, const QString& ReportPath, int TimeoutMs);
 
 // Registry values. Kind 1 reads a string, kind 2 an integer as decimal text;
 // other kinds and keys that cannot be opened give "". Failures the registry
@@ -89,8 +95,11 @@ namespace Vesparoutil {
 // bitmap in the data folder, after setting the process's date and time
 // separators to "_" for good. Sets sJpegFileName, sZipFileName and
 // sZipFileNameForMailing together from one time stamp, when the data folder
-// exists. Without a foreground window the names are set and no picture is
-// saved. A picture that cannot be saved raises EInOutError.
+// exists; where a picture or archive of that stamp exists already, both
+// names take the first number free for the pair (stamp + "_2", ...).
+// Without a foreground window the names are set and no picture is saved.
+// The picture is placed whole or not at all; one that cannot be saved
+// raises EInOutError.
 void TakeScreenShotAndSaveInapplicationFolder();
 // The foreground window's frame rectangle, by CaptureScreenRect; an empty
 // bitmap when there is no foreground window.
@@ -100,14 +109,20 @@ void CaptureForegroundWindow(QImage& Bitmap, bool DrawCursor);
 void CaptureScreenRect(QImage& Bitmap, const QRect& Rect, bool DrawCursor);
 
 // Packs the picture (FirstFile) and the report file, in that order, deflated
-// and without folders, into a new archive at ZipPath. A file that cannot be
-// added is left out; nothing is reported.
-void SynZipZipper(const QString& ZipPath, const QString& FirstFile);
+// and without folders, into a new archive at ZipPath, or at ZipPath
+// numbered (NumberedName) when that exists: never over another archive.
+// Returns the path written; "" for an empty ZipPath. A file that cannot be
+// read is left out; an archive that cannot be written whole is removed and
+// raises EInOutError.
+QString SynZipZipper(const QString& ZipPath, const QString& FirstFile);
 // Copies the archive to the executable's folder + "bugreport/bugReport_" +
-// time stamp + ".zip", never over an existing file. Nothing is reported.
-void CopybugReportToDirectory(const QString& ZipPath);
+// time stamp + ".zip", numbered when a copy of that second exists, and
+// returns the copy's path. No copy, silently, when there is no archive or
+// the folder cannot be written; a copy that fails half-way is removed and
+// raises EInOutError.
+QString CopybugReportToDirectory(const QString& ZipPath);
 // The same for a given folder (with its trailing separator) in place of the
 // executable's.
-void CopybugReportToFolder(const QString& ExeFolder, const QString& ZipPath);
+QString CopybugReportToFolder(const QString& ExeFolder, const QString& ZipPath);
 
 }  // namespace Vesparoutil

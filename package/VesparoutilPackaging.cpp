@@ -5,6 +5,7 @@
 
 #include "hostfw/Exceptions.h"
 #include "hostfw/FormatSettings.h"
+#include "hostfw/TempFile.h"
 #include "package/SynZip.h"
 #include "platform/Screen.h"
 
@@ -17,8 +18,7 @@
 #include <QRect>
 
 #include <cerrno>
-#include <filesystem>
-#include <system_error>
+#include <optional>
 
 namespace Vesparoutil {
 
@@ -29,21 +29,44 @@ const QString ZipExtension = QStringLiteral(".zip");
 const QString ArchivePrefix = QStringLiteral("bugReport");
 const QString BugReportFolder = QStringLiteral("bugreport");
 const QString BugReportCopyPrefix = QStringLiteral("/bugReport_");
+constexpr qint64 CopyChunk = 1 << 16;
 
-void SaveBitmap(const QImage& Bitmap, const QString& FileName)
+QString PictureName(const QString& Folder, const QString& Stamp, int Number)
 {
-  QFile File(FileName);
-  errno = 0;
-  if (!File.open(QIODevice::WriteOnly | QIODevice::Truncate))
-    throw EInOutError::FromErrno(QStringLiteral("Rewrite"), FileName, errno ? errno : EIO);
-  if (!Bitmap.save(&File, "BMP") || !File.flush())
-    throw EInOutError::FromErrno(QStringLiteral("Write"), FileName, errno ? errno : EIO);
-  File.close();
-  if (File.error() != QFileDevice::NoError)
-    throw EInOutError::FromErrno(QStringLiteral("Close"), FileName, errno ? errno : EIO);
+  return TempFile::NumberedName(Folder + QLatin1Char('/') + Stamp + BitmapExtension, Number);
+}
+
+QString ArchiveName(const QString& Folder, const QString& Stamp, int Number)
+{
+  return TempFile::NumberedName(Folder + QLatin1Char('/') + ArchivePrefix + Stamp + ZipExtension, Number);
+}
+
+// The picture and the archive of one report share their number: the first
+// from From on under which neither exists, left by an earlier report of
+// the same second or by another program.
+int FreePairNumber(const QString& Folder, const QString& Stamp, int From)
+{
+  int Number = From;
+  while (QFileInfo::exists(PictureName(Folder, Stamp, Number)) ||
+         QFileInfo::exists(ArchiveName(Folder, Stamp, Number))) {
+    if (++Number > TempFile::MaxNumber)
+      throw EInOutError::FromErrno(QStringLiteral("Rewrite"), PictureName(Folder, Stamp, 1), EEXIST);
+  }
+  return Number;
+}
+
+void SetReportNames(const QString& Folder, const QString& Stamp, int Number)
+{
+  sJpegFileName = PictureName(Folder, Stamp, Number);
+  sZipFileName = ArchiveName(Folder, Stamp, Number);
+  sZipFileNameForMailing = sZipFileName;
+}
+
+[[noreturn]] void RaiseWrite(const QString& FileName, int Error)
+{
+  throw EInOutError::FromErrno(QStringLiteral("Write"), FileName, Error ? Error : EIO);
 }
 }  // namespace
-
 void CaptureScreenRect(QImage& Bitmap, const QRect& Rect, bool DrawCursor)
 {
   Screen::TScreenSource& Source = Screen::Source();
@@ -83,30 +106,55 @@ void TakeScreenShotAndSaveInapplicationFolder()
   ForceDataFolder(Folder);
   if (!QFileInfo(Folder).isDir())
     return;
-  sJpegFileName = Folder + QLatin1Char('/') + Stamp + BitmapExtension;
-  sZipFileName = Folder + QLatin1Char('/') + ArchivePrefix + Stamp + ZipExtension;
-  sZipFileNameForMailing = sZipFileName;
+  int Number = FreePairNumber(Folder, Stamp, 1);
+  SetReportNames(Folder, Stamp, Number);
   // No foreground window, nothing to show: the report goes without picture.
-  if (!Bitmap.isNull())
-    SaveBitmap(Bitmap, sJpegFileName);
-}
-
-void SynZipZipper(const QString& ZipPath, const QString& FirstFile)
-{
-  if (QFileInfo::exists(ZipPath))
-    QFile::remove(ZipPath);
-  SynZip::TZipWrite Zip(ZipPath);
-  // Each file under its own guard: a missing picture must not keep the
-  // report out of the archive.
-  for (const QString& File : {FirstFile, FullHmldFilePath()}) {
-    try {
-      Zip.AddDeflated(File, true, 6);
-    } catch (...) {
-    }
+  if (Bitmap.isNull())
+    return;
+  // Whole or not at all: a full disk leaves no cut-off picture behind.
+  TempFile::TTempFile Picture(Folder, QFileInfo(sJpegFileName).fileName());
+  errno = 0;
+  if (!Bitmap.save(&Picture.File(), "BMP"))
+    RaiseWrite(sJpegFileName, errno);
+  // Another program may take the name meanwhile; never over its picture.
+  while (!Picture.PlaceNew(sJpegFileName)) {
+    Number = FreePairNumber(Folder, Stamp, Number + 1);
+    SetReportNames(Folder, Stamp, Number);
   }
 }
 
-void CopybugReportToFolder(const QString& ExeFolder, const QString& ZipPath)
+QString SynZipZipper(const QString& ZipPath, const QString& FirstFile)
+{
+  // No screenshot named the archive: there is nothing to name it by.
+  if (ZipPath.isEmpty())
+    return {};
+  const QFileInfo Target(ZipPath);
+  TempFile::TTempFile Archive(Target.absolutePath(), Target.fileName());
+  {
+    SynZip::TZipWrite Zip(Archive.Path());
+    if (!Zip.HasHandle())
+      throw EInOutError::FromErrno(QStringLiteral("Rewrite"), ZipPath, errno ? errno : EIO);
+    // Each file under its own guard: a missing picture must not keep the
+    // report out of the archive. A failed write to the archive, though,
+    // leaves an archive short of what it was given: it is not kept.
+    for (const QString& File : {FirstFile, FullHmldFilePath()}) {
+      try {
+        Zip.AddDeflated(File, true, 6);
+      } catch (...) {
+        if (Zip.WriteFailed())
+          break;
+      }
+    }
+    try {
+      Zip.Close();
+    } catch (const EInOutError& Error) {
+      RaiseWrite(ZipPath, Error.ErrorCode);
+    }
+  }
+  return Archive.PlaceNumbered(ZipPath);
+}
+
+QString CopybugReportToFolder(const QString& ExeFolder, const QString& ZipPath)
 {
   FormatSettings::SetDateSeparator(Underscore);
   const QString Stamp = FormatSettings::DateLongTimeToStr(QDateTime::currentDateTime());
@@ -114,16 +162,33 @@ void CopybugReportToFolder(const QString& ExeFolder, const QString& ZipPath)
   const QString Target = Folder + BugReportCopyPrefix + Stamp + ZipExtension;
   if (!QFileInfo(Folder).isDir())
     QDir().mkpath(Folder);
-  // Never over an existing copy; a copy that fails is not reported.
-  std::error_code Ignored;
-  std::filesystem::copy_file(std::filesystem::path(QFile::encodeName(ZipPath).toStdString()),
-                             std::filesystem::path(QFile::encodeName(Target).toStdString()),
-                             std::filesystem::copy_options::none, Ignored);
+  // Only a whole archive is copied; none, or an empty file, gives no copy.
+  QFile Source(ZipPath);
+  if (ZipPath.isEmpty() || !Source.open(QIODevice::ReadOnly) || Source.size() == 0)
+    return {};
+  // A folder the user may not write in (an installed program's) gives no
+  // copy and no complaint; a copy that fails half-way is removed and told.
+  std::optional<TempFile::TTempFile> Copy;
+  try {
+    Copy.emplace(Folder, QFileInfo(Target).fileName());
+  } catch (const EInOutError&) {
+    return {};
+  }
+  QByteArray Chunk;
+  while (!(Chunk = Source.read(CopyChunk)).isEmpty()) {
+    errno = 0;
+    if (Copy->File().write(Chunk) != Chunk.size())
+      RaiseWrite(Target, errno);
+  }
+  if (Source.error() != QFileDevice::NoError)
+    throw EInOutError::FromErrno(QStringLiteral("Read"), ZipPath, EIO);
+  // A copy of the same second is never replaced: this one takes a number.
+  return Copy->PlaceNumbered(Target);
 }
 
-void CopybugReportToDirectory(const QString& ZipPath)
+QString CopybugReportToDirectory(const QString& ZipPath)
 {
-  CopybugReportToFolder(ExtractFilePath(ApplicationExeName()), ZipPath);
+  return CopybugReportToFolder(ExtractFilePath(ApplicationExeName()), ZipPath);
 }
 
 }  // namespace Vesparoutil

@@ -586,6 +586,7 @@ int TTaskDialog::Execute(TCommonButtons aCommonButtons, int aButtonDef, TTaskDia
 {
   // A failure belongs to the call that met it; a kept record is shown again.
   ClickFailure = nullptr;
+  PackingFailure = nullptr;
   if constexpr (Edition::AnsiTexts) {
     // This edition's record holds 8-bit texts.
     for (QString* Text : {&Title, &Inst, &Content, &Buttons, &Radios, &Info, &InfoExpanded, &InfoCollapse, &Footer,
@@ -936,8 +937,17 @@ int TTaskDialog::ExecuteEmulated(TCommonButtons aCommonButtons, int aButtonDef, 
   // The report is handed on whichever way the form closed.
   WriteCommentsZipAndImageNameToFile(Edit ? Edit->text() : QString(), Vesparoutil::sJpegFileName,
                                      Vesparoutil::sZipFileName);
-  Vesparoutil::SynZipZipper(Vesparoutil::sZipFileName, Vesparoutil::sJpegFileName);
-  Vesparoutil::CopybugReportToDirectory(Vesparoutil::sZipFileName);
+  // An archive or copy that cannot be written is told once the rest is
+  // done; no archive, no copy.
+  try {
+    const QString Archive = Vesparoutil::SynZipZipper(Vesparoutil::sZipFileName, Vesparoutil::sJpegFileName);
+    if (!Archive.isEmpty()) {
+      Vesparoutil::sZipFileName = Vesparoutil::sZipFileNameForMailing = Archive;
+      Vesparoutil::CopybugReportToDirectory(Archive);
+    }
+  } catch (...) {
+    PackingFailure = std::current_exception();
+  }
 
   if (Combo) {
     SelectionRes = Combo->currentIndex();
@@ -955,6 +965,8 @@ int TTaskDialog::ExecuteEmulated(TCommonButtons aCommonButtons, int aButtonDef, 
 
   if (ClickFailure)
     std::rethrow_exception(ClickFailure);
+  if (PackingFailure)
+    std::rethrow_exception(PackingFailure);
   return Result;
 }
 

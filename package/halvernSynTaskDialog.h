@@ -181,8 +181,12 @@ struct TTaskDialog {
   // The error a button click of the last Execute met; Execute raises it once
   // the report has been handed on and the results are filled, and it stays
   // here until the next Execute so that the caller can tell it from a
-  // failure of the hand-off.
+  // failure of the comment block.
   std::exception_ptr ClickFailure;
+  // The error packing or copying the report met in the last Execute (no
+  // archive or no copy then); raised in the same way, unless a
+  // ClickFailure is.
+  std::exception_ptr PackingFailure;
 
 private:
   int ExecuteNative(TCommonButtons aCommonButtons, int aButtonDef, TTaskDialogFlags aFlags,

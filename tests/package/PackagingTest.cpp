@@ -11,6 +11,7 @@
 #include "platform/AnsiCodePage.h"
 #include "platform/Screen.h"
 #include "tests/support/ExpectedReport.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/ShownBoxes.h"
 #include "tests/support/TempEnvironment.h"
 #include "tests/support/ZipCheck.h"
@@ -202,14 +203,40 @@ TEST_F(Packaging, WithoutWindowOrFolderTheScreenshotSavesNoPicture)
   EXPECT_EQ(sZipFileNameForMailing, QStringLiteral("earlier.zip"));
 }
 
-TEST_F(Packaging, APictureThatCannotBeSavedRaisesWithTheNamesAlreadySet)
+TEST_F(Packaging, APictureThatCannotBeSavedRaisesWithTheNamesAlreadySetAndLeavesNoPart)
 {
-  // Folders where the pictures of the next seconds would go.
-  for (const QString& Stamp : StampsFromNow(4))
-    QDir().mkpath(Env.DataFolder() + QLatin1Char('/') + Stamp + QStringLiteral(".bmp"));
-  EXPECT_THROW(TakeScreenShotAndSaveInapplicationFolder(), EInOutError);
+  {
+    const TestSupport::TFileSizeLimit NoRoom(4096);
+    EXPECT_THROW(TakeScreenShotAndSaveInapplicationFolder(), EInOutError);
+  }
   EXPECT_TRUE(sJpegFileName.startsWith(Env.DataFolder()));
   EXPECT_TRUE(sZipFileName.startsWith(Env.DataFolder() + QStringLiteral("/bugReport")));
+  EXPECT_EQ(QDir(Env.DataFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+TEST_F(Packaging, APictureOrArchiveOfTheSameStampGivesThePairTheNextFreeNumber)
+{
+  // Of each of the next seconds: a picture, and an archive numbered 2
+  // whose report had no picture.
+  QDir().mkpath(Env.DataFolder());
+  QStringList Older;
+  for (const QString& Stamp : StampsFromNow(4)) {
+    Older << Env.DataFolder() + QLatin1Char('/') + Stamp + QStringLiteral(".bmp")
+          << Env.DataFolder() + QStringLiteral("/bugReport") + Stamp + QStringLiteral("_2.zip");
+    for (const QString& File : Older.mid(Older.size() - 2))
+      WriteAll(File, "older");
+  }
+  TakeScreenShotAndSaveInapplicationFolder();
+  const QRegularExpressionMatch Match =
+    QRegularExpression(QRegularExpression::escape(Env.DataFolder()) +
+                       QStringLiteral("/(\\d\\d_\\d\\d_\\d{4} \\d\\d_\\d\\d_\\d\\d)_3\\.bmp$"))
+      .match(sJpegFileName);
+  ASSERT_TRUE(Match.hasMatch()) << sJpegFileName.toStdString();
+  EXPECT_EQ(sZipFileName, Env.DataFolder() + QStringLiteral("/bugReport") + Match.captured(1) + QStringLiteral("_3.zip"));
+  EXPECT_EQ(sZipFileNameForMailing, sZipFileName);
+  EXPECT_EQ(TestSupport::PythonBitmapSize(sJpegFileName).mid(0, 2), (QList<int>{120, 90}));
+  for (const QString& File : Older)
+    EXPECT_EQ(ReadAll(File), "older") << File.toStdString();
 }
 
 TEST_F(Packaging, TheCommentBlockEndsTheReport)
@@ -234,16 +261,15 @@ TEST_F(Packaging, TheCommentBlockEndsTheReport)
   EXPECT_FALSE(QFileInfo::exists(Report));
 }
 
-TEST_F(Packaging, TheArchiveHoldsPictureThenReportAndIsRebuiltEachTime)
+TEST_F(Packaging, TheArchiveHoldsPictureThenReportAndNeverReplacesAnother)
 {
   const QByteArray ReportText = "OSName:Test machine;\r\n\r\nZip file path : x\r\n";
   const QString Report = WriteReport(ReportText);
   const QString Picture = Env.DataFolder() + QStringLiteral("/07_12_2026 03_14_56.bmp");
   WriteAll(Picture, QByteArray(3000, 'p'));
   const QString Archive = Env.DataFolder() + QStringLiteral("/bugReport07_12_2026 03_14_56.zip");
-  WriteAll(Archive, "an older archive of the same second");
 
-  SynZipZipper(Archive, Picture);
+  EXPECT_EQ(SynZipZipper(Archive, Picture), Archive);
   QJsonArray Entries = TestSupport::PythonZipInfo(Archive)[QStringLiteral("entries")].toArray();
   ASSERT_EQ(Entries.size(), 2);
   EXPECT_EQ(Entries[0].toObject()[QStringLiteral("name")].toString(), QStringLiteral("07_12_2026 03_14_56.bmp"));
@@ -256,16 +282,22 @@ TEST_F(Packaging, TheArchiveHoldsPictureThenReportAndIsRebuiltEachTime)
   }
   EXPECT_EQ(TestSupport::UnzipTest(Archive).ExitCode, 0);
 
-  // Without its picture the archive still carries the report.
+  // The same name again (a report of the same second, or another
+  // program's): the first archive stays, the new one takes a number.
+  // Without its picture it still carries the report.
+  const QByteArray FirstArchive = ReadAll(Archive);
   QFile::remove(Picture);
-  SynZipZipper(Archive, Picture);
-  Entries = TestSupport::PythonZipInfo(Archive)[QStringLiteral("entries")].toArray();
+  const QString Second = Env.DataFolder() + QStringLiteral("/bugReport07_12_2026 03_14_56_2.zip");
+  EXPECT_EQ(SynZipZipper(Archive, Picture), Second);
+  EXPECT_EQ(ReadAll(Archive), FirstArchive);
+  Entries = TestSupport::PythonZipInfo(Second)[QStringLiteral("entries")].toArray();
   ASSERT_EQ(Entries.size(), 1);
   EXPECT_EQ(Entries[0].toObject()[QStringLiteral("name")].toString(), QFileInfo(Report).fileName());
 
-  // No screenshot ever taken: no names, no archive, no error.
-  SynZipZipper(QString(), QString());
-  EXPECT_EQ(QDir(Env.DataFolder()).entryList(QDir::Files).size(), 2);
+  // No screenshot ever taken: no names, no archive, no error. Nothing
+  // half-written is left anywhere.
+  EXPECT_EQ(SynZipZipper(QString(), QString()), QString());
+  EXPECT_EQ(QDir(Env.DataFolder()).entryList(QDir::Files | QDir::Hidden).size(), 3);
 }
 
 TEST_F(Packaging, TheCopyIsNamedByTheTimeOfCopyingAndNeverOverwritten)
@@ -275,32 +307,42 @@ TEST_F(Packaging, TheCopyIsNamedByTheTimeOfCopyingAndNeverOverwritten)
   const QString AppFolder = Env.Root() + QStringLiteral("/app with blanks/");
   const QString Before = StampsFromNow(1).first();
   FormatSettings::SetDateSeparator(QLatin1Char('/'));
-  CopybugReportToFolder(AppFolder, Archive);
+  const QString Copy = CopybugReportToFolder(AppFolder, Archive);
   EXPECT_EQ(FormatSettings::DateSeparator(), QLatin1Char('_'));
-  const QStringList Copies = QDir(AppFolder + QStringLiteral("bugreport")).entryList(QDir::Files);
+  const QStringList Copies = QDir(AppFolder + QStringLiteral("bugreport")).entryList(QDir::Files | QDir::Hidden);
   ASSERT_EQ(Copies.size(), 1);
   const QStringList Expected{QStringLiteral("bugReport_") + Before + QStringLiteral(".zip"),
                              QStringLiteral("bugReport_") + StampsFromNow(1).first() + QStringLiteral(".zip")};
   EXPECT_TRUE(Expected.contains(Copies[0])) << Copies[0].toStdString();
-  EXPECT_EQ(ReadAll(AppFolder + QStringLiteral("bugreport/") + Copies[0]), "archive bytes");
+  EXPECT_EQ(Copy, AppFolder + QStringLiteral("bugreport/") + Copies[0]);
+  EXPECT_EQ(ReadAll(Copy), "archive bytes");
 
-  // Copies of the next seconds exist already: none is replaced.
+  // Copies of the next seconds exist already: none is replaced, the new
+  // one takes a number.
   const QString Other = Env.Root() + QStringLiteral("/other/");
-  for (const QString& Stamp : StampsFromNow(4)) {
-    QDir().mkpath(Other + QStringLiteral("bugreport"));
+  QDir().mkpath(Other + QStringLiteral("bugreport"));
+  for (const QString& Stamp : StampsFromNow(4))
     WriteAll(Other + QStringLiteral("bugreport/bugReport_") + Stamp + QStringLiteral(".zip"), "older copy");
+  const QString Numbered = CopybugReportToFolder(Other, Archive);
+  EXPECT_TRUE(Numbered.endsWith(QStringLiteral("_2.zip"))) << Numbered.toStdString();
+  EXPECT_EQ(ReadAll(Numbered), "archive bytes");
+  const QStringList Olders = QDir(Other + QStringLiteral("bugreport")).entryList(QDir::Files | QDir::Hidden);
+  EXPECT_EQ(Olders.size(), 5);
+  for (const QString& Name : Olders) {
+    if (Other + QStringLiteral("bugreport/") + Name != Numbered) {
+      EXPECT_EQ(ReadAll(Other + QStringLiteral("bugreport/") + Name), "older copy");
+    }
   }
-  CopybugReportToFolder(Other, Archive);
-  const QStringList Olders = QDir(Other + QStringLiteral("bugreport")).entryList(QDir::Files);
-  EXPECT_EQ(Olders.size(), 4);
-  for (const QString& Name : Olders)
-    EXPECT_EQ(ReadAll(Other + QStringLiteral("bugreport/") + Name), "older copy");
 
-  // No archive name: the folder, no copy, no error.
+  // No archive name, no archive, or an empty one: the folder, no copy, no
+  // error.
   const QString Empty = Env.Root() + QStringLiteral("/empty/");
-  CopybugReportToFolder(Empty, QString());
+  const QString ZeroBytes = Env.Root() + QStringLiteral("/zero.zip");
+  WriteAll(ZeroBytes, QByteArray());
+  for (const QString& Missing : {QString(), Env.Root() + QStringLiteral("/missing.zip"), ZeroBytes})
+    EXPECT_EQ(CopybugReportToFolder(Empty, Missing), QString());
   EXPECT_TRUE(QFileInfo(Empty + QStringLiteral("bugreport")).isDir());
-  EXPECT_TRUE(QDir(Empty + QStringLiteral("bugreport")).isEmpty());
+  EXPECT_TRUE(QDir(Empty + QStringLiteral("bugreport")).entryList(QDir::Files | QDir::Hidden).isEmpty());
 }
 
 TEST_F(Packaging, AZlibStatusTheWriterDoesNotExpectIsShownThenRaised)

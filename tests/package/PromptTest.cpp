@@ -1,5 +1,6 @@
 #include "tests/support/ExpectedReport.h"
 #include "tests/package/TaskDialogTestSupport.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/package/ViewerTestSupport.h"
 
 #include "package/Vesparo.h"
@@ -265,14 +266,17 @@ TEST_F(Prompt, EachClickOnTheTextsOpensAViewerThatStaysUsableAndOutlivesThePromp
 
 TEST_F(Prompt, APictureThatCannotBeSavedStillLetsTheMailGoThenIsRaised)
 {
-  TestSupport::BlockTheNextPictures(Env.DataFolder());
   Component.setMailsendreport(true);
   int Shown = 0;
   TOnScreen Hook([&Shown](QDialog& Dialog) {
     ++Shown;
     ButtonWithResult(Dialog, 1)->click();
   });
-  EXPECT_THROW(Component.ErrorMessageBySynTask(QStringLiteral("no picture"), QStringLiteral("report")), EInOutError);
+  {
+    const TestSupport::TFileSizeLimit NoRoomForPictures(16 * 1024);
+    EXPECT_THROW(Component.ErrorMessageBySynTask(QStringLiteral("no picture"), QStringLiteral("report")),
+                 EInOutError);
+  }
   EXPECT_EQ(Shown, 1);
   ASSERT_EQ(Component.Mails.size(), 1);
   EXPECT_EQ(Component.Mails[0].Attachment, Vesparoutil::sZipFileNameForMailing);

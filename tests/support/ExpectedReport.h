@@ -6,7 +6,6 @@
 #include <QByteArray>
 #include <QDate>
 #include <QDateTime>
-#include <QDir>
 
 namespace TestSupport {
 
@@ -20,18 +19,6 @@ inline void UseReportFormats()
   Settings.DateSeparator = QLatin1Char('/');
   Settings.TimeSeparator = QLatin1Char(':');
   FormatSettings::SetCurrent(Settings);
-}
-
-// Makes the screenshot fail: with the "_" separators a screenshot sets, a
-// folder stands where the picture of each of the next few seconds would go.
-inline void BlockTheNextPictures(const QString& DataFolder)
-{
-  FormatSettings::SetDateSeparator(QLatin1Char('_'));
-  FormatSettings::SetTimeSeparator(QLatin1Char('_'));
-  const QDateTime Now = QDateTime::currentDateTime();
-  for (int I = 0; I < 4; ++I)
-    QDir().mkpath(DataFolder + QLatin1Char('/') + FormatSettings::DateLongTimeToStr(Now.addSecs(I)) +
-                  QStringLiteral(".bmp"));
 }
 
 inline QByteArray ExpectedExceptionSection(const QByteArray& Sender, const QByteArray& ApplicationName,

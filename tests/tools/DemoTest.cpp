@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QMap>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
@@ -90,25 +91,109 @@ TEST(Demo, InactiveComponentWritesNoReport)
   EXPECT_FALSE(QFileInfo::exists(BugReportFolderOf(Env)));
 }
 
-TEST(Demo, SecondExceptionReplacesTheFirstReport)
+namespace {
+
+// The report that each archive in Folder holds, by the archive's name.
+QMap<QString, QByteArray> ArchivedReports(const QString& Folder)
 {
-  TestSupport::TTempEnvironment Env;
-  const TDemoResult Run = RunDemo(Env, {"--raise", "the first", "--raise-twice", "--unattended"},
+  QMap<QString, QByteArray> Reports;
+  for (const QString& Name : QDir(Folder).entryList({QStringLiteral("*.zip")}, QDir::Files)) {
+    const QJsonObject Info = TestSupport::PythonZipInfo(Folder + QLatin1Char('/') + Name);
+    for (const QJsonValue& Entry : Info[QStringLiteral("entries")].toArray())
+      if (Entry.toObject()[QStringLiteral("name")].toString().endsWith(QStringLiteral("_halvern_leak_log.Hmld")))
+        Reports[Name] = Entry.toObject()[QStringLiteral("data")].toString().toLatin1();
+  }
+  return Reports;
+}
+
+// The value of a report's line that starts with Key.
+QByteArray ValueOf(const QByteArray& Report, const QByteArray& Key)
+{
+  const qsizetype Start = Report.indexOf(Key);
+  if (Start < 0)
+    return {};
+  const qsizetype ValueStart = Start + Key.size();
+  return Report.mid(ValueStart, Report.indexOf("\r\n", ValueStart) - ValueStart);
+}
+
+// Every archive of the data folder holds one report of one exception,
+// which names that archive; each has its copy in "bugreport", byte for
+// byte. The exception classes and messages of the reports, sorted.
+QStringList CheckArchivesAndCopies(const TestSupport::TTempEnvironment& Env)
+{
+  const QMap<QString, QByteArray> Archives = ArchivedReports(Env.DataFolder());
+  QList<QByteArray> CopyBytes;
+  for (const QString& Copy : QDir(BugReportFolderOf(Env)).entryList(QDir::Files))
+    CopyBytes << ReadAll(BugReportFolderOf(Env) + QLatin1Char('/') + Copy);
+  EXPECT_EQ(CopyBytes.size(), Archives.size());
+  QStringList Exceptions;
+  for (auto Archive = Archives.cbegin(); Archive != Archives.cend(); ++Archive) {
+    const QByteArray& Report = Archive.value();
+    EXPECT_EQ(Report.count("Exception_Log_start"), 1) << Report.toStdString();
+    EXPECT_EQ(Report.count("Process Information end"), 1);
+    EXPECT_EQ(Report.count("Comments by the User :"), 1);
+    const QString Path = Env.DataFolder() + QLatin1Char('/') + Archive.key();
+    EXPECT_EQ(QString::fromUtf8(ValueOf(Report, "\r\nZip file path : ")), Path);
+    EXPECT_EQ(CopyBytes.count(ReadAll(Path)), 1) << "no copy of " << Path.toStdString();
+    Exceptions << QString::fromLatin1(ValueOf(Report, "Excep_sErrorclass :") + " " +
+                                      ValueOf(Report, "Excep_sErrorType :"));
+  }
+  Exceptions.sort();
+  return Exceptions;
+}
+
+}  // namespace
+
+TEST(Demo, TwoExceptionsOfOneSecondKeepTwoArchivesAndTwoCopies)
+{
+  TestSupport::TTempEnvironment Env(QStringLiteral("data home with blanks"));
+  const TDemoResult Run = RunDemo(Env, {"--raise", "first of two", "--raise-twice", "--unattended"},
                                   QStringLiteral("offscreen"));
   ASSERT_TRUE(Run.Finished);
   EXPECT_EQ(Run.ExitCode, 0) << Run.Errors.toStdString();
+  // The report file holds the second exception only.
   const QByteArray Report = ReadAll(ReportOf(Env));
   EXPECT_EQ(Report.count("Exception_Log_start"), 1);
-  EXPECT_FALSE(Report.contains("the first"));
+  EXPECT_FALSE(Report.contains("first of two"));
   EXPECT_TRUE(Report.contains("Excep_sErrorclass :std::out_of_range;\r\n"));
-  // Each report was packed; the archive of the second holds the second.
-  const QStringList Archives = QDir(Env.DataFolder()).entryList({QStringLiteral("bugReport*.zip")}, QDir::Files,
-                                                                 QDir::Time);
-  ASSERT_FALSE(Archives.isEmpty());
-  const QJsonArray Entries =
-    TestSupport::PythonZipInfo(Env.DataFolder() + QLatin1Char('/') + Archives[0])[QStringLiteral("entries")].toArray();
-  ASSERT_EQ(Entries.size(), 2);
-  EXPECT_EQ(Entries[1].toObject()[QStringLiteral("data")].toString().toLatin1(), Report);
+  // Each exception keeps its picture, archive and copy.
+  EXPECT_EQ(QDir(Env.DataFolder()).entryList({QStringLiteral("*.bmp")}, QDir::Files).size(), 2);
+  const QStringList Exceptions = CheckArchivesAndCopies(Env);
+  ASSERT_EQ(Exceptions.size(), 2);
+  EXPECT_EQ(Exceptions[0], QStringLiteral("std::out_of_range;"
+                                          " vector::_M_range_check: __n (which is 3) >= this->size() (which is 3);"));
+  EXPECT_EQ(Exceptions[1], QStringLiteral("std::runtime_error; first of two;"));
+}
+
+TEST(Demo, AnExceptionDuringThePromptIsReportedAfterIt)
+{
+  TestSupport::TTempEnvironment Env(QStringLiteral("data home with blanks"));
+  const TDemoResult Run = RunDemo(Env, {"--raise-during-prompt", "--unattended"}, QStringLiteral("offscreen"));
+  ASSERT_TRUE(Run.Finished);
+  EXPECT_EQ(Run.ExitCode, 0) << Run.Errors.toStdString();
+  EXPECT_EQ(CheckArchivesAndCopies(Env), (QStringList{QStringLiteral("std::runtime_error; inner exception;"),
+                                                      QStringLiteral("std::runtime_error; outer exception;")}));
+  // The inner one came last: the report file is its.
+  EXPECT_TRUE(ReadAll(ReportOf(Env)).contains("Excep_sErrorType :inner exception;"));
+}
+
+TEST(Demo, TwoInstancesRaisingAtOnceNeverMixTheirReports)
+{
+  for (int Round = 0; Round < 2; ++Round) {
+    TestSupport::TTempEnvironment Env;
+    QProcess First;
+    QProcess Second;
+    StartDemo(First, Env, {"--raise", "from the first", "--unattended"}, QStringLiteral("offscreen"));
+    StartDemo(Second, Env, {"--raise", "from the second", "--unattended"}, QStringLiteral("offscreen"));
+    for (QProcess* Demo : {&First, &Second}) {
+      const TDemoResult Run = FinishDemo(*Demo);
+      ASSERT_TRUE(Run.Finished);
+      EXPECT_EQ(Run.ExitCode, 0) << Run.Errors.toStdString();
+    }
+    EXPECT_EQ(CheckArchivesAndCopies(Env), (QStringList{QStringLiteral("std::runtime_error; from the first;"),
+                                                        QStringLiteral("std::runtime_error; from the second;")}))
+      << "round " << Round;
+  }
 }
 
 TEST(Demo, CommentIsTypedIntoThePrompt)

@@ -3,7 +3,10 @@
 #include "package/Vesparo.h"
 #include "ui_DemoForm.h"
 
+#include <QApplication>
+#include <QDialog>
 #include <QPushButton>
+#include <QTimer>
 
 #include <future>
 #include <stdexcept>
@@ -30,6 +33,7 @@ DemoForm::DemoForm(QWidget* Parent) : QMainWindow(Parent), FUi(std::make_unique<
     throw std::runtime_error("First line of the message\nSecond line of the message\nThird line");
   });
   connect(FUi->ButtonRaiseRequested, &QPushButton::clicked, this, &DemoForm::RaiseRequestedException);
+  connect(FUi->ButtonRaiseDuringPrompt, &QPushButton::clicked, this, &DemoForm::RaiseDuringPrompt);
   connect(FUi->ButtonRaiseInWorker, &QPushButton::clicked, this, &DemoForm::RaiseFromWorker);
 }
 
@@ -79,4 +83,25 @@ void DemoForm::RaiseFromWorker()
   }
   const std::string Message = FRequestedMessage;
   std::async(std::launch::async, [Message] { RaiseInWorker(Message); }).get();
+}
+
+void DemoForm::ClickRaiseDuringPrompt()
+{
+  QMetaObject::invokeMethod(FUi->ButtonRaiseDuringPrompt, &QPushButton::click, Qt::QueuedConnection);
+}
+
+void DemoForm::RaiseDuringPrompt()
+{
+  // Looks at every turn of the event loop; the first turn inside the
+  // prompt's loop comes before anything there can answer the prompt.
+  auto* Timer = new QTimer(this);
+  connect(Timer, &QTimer::timeout, this, [Timer] {
+    if (!qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+      return;
+    Timer->stop();
+    Timer->deleteLater();
+    throw std::runtime_error("inner exception");
+  });
+  Timer->start(0);
+  throw std::runtime_error("outer exception");
 }

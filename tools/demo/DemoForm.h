@@ -38,9 +38,13 @@ public:
   // Clicks, as a user would: queued, so that each runs in its own event.
   void ClickRaiseRequested();
   void ClickOutOfRange();
+  void ClickRaiseDuringPrompt();
   void ClickRaiseInWorker();
 
   [[noreturn]] void RaiseRequestedException();
+  // Raises "outer exception"; once a modal dialog (its prompt) is open, a
+  // timer raises "inner exception" from inside that dialog's message loop.
+  [[noreturn]] void RaiseDuringPrompt();
   // After an unrelated exception thrown and handled here, waits for a task
   // that raises the requested exception in a worker thread, which get()
   // raises again here.

@@ -2,7 +2,7 @@
 
 int TDemoOptions::RequestedRaises() const
 {
-  if (RaiseTwice)
+  if (RaiseDuringPrompt || RaiseTwice)
     return 2;
   return RaiseMessage || RaiseInWorker || RaiseRepeated ? 1 : 0;
 }
@@ -44,6 +44,8 @@ TDemoOptions ParseDemoOptions(const QStringList& Arguments)
       Options.RaiseMessage = Arguments[++I];
     } else if (Argument == QLatin1String("--raise-twice")) {
       Options.RaiseTwice = true;
+    } else if (Argument == QLatin1String("--raise-during-prompt")) {
+      Options.RaiseDuringPrompt = true;
     } else if (Argument == QLatin1String("--inactive")) {
       Options.Inactive = true;
     } else if (Argument == QLatin1String("--unattended")) {

@@ -12,6 +12,7 @@ struct TDemoOptions {
   bool RaiseTwice = false;              // --raise-twice
   bool Inactive = false;                // --inactive
   bool Unattended = false;              // --unattended
+  bool RaiseDuringPrompt = false;       // --raise-during-prompt
   std::optional<QString> Comment;       // --comment TEXT
   // The component's mail settings, where given: --mail-to LIST (which also
   // switches mail on), --mail-subject TEXT, --mail-message TEXT, --mail-attach.
@@ -41,8 +42,12 @@ inline constexpr const char* DemoUsage =
   "usage: vesparo-demo [--raise MESSAGE] [--raise-twice] [--inactive] [--unattended] [--comment TEXT]\n"
   "                    [--mail-to LIST] [--mail-subject TEXT] [--mail-message TEXT] [--mail-attach]\n"
   "                    [--raise-in-worker MESSAGE] [--raise-repeated TEXT COUNT]\n"
+  "                    [--raise-during-prompt]\n"
   "  --raise MESSAGE  once the window is shown, a click handler raises std::runtime_error(MESSAGE)\n"
   "  --raise-twice    two exceptions in a row (the second a std::out_of_range from a nested call)\n"
+  "  --raise-during-prompt\n"
+  "                   raises \"outer exception\"; while its prompt is open, a timer raises\n"
+  "                   \"inner exception\"\n"
   "  --inactive       the form's component has ActivateMLD false\n"
   "  --unattended     every prompt and message box is answered with OK (each box printed as\n"
   "                   Box \"CAPTION\": TEXT); the application quits once the requested\n"

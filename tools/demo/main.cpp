@@ -11,7 +11,6 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QTimer>
 
 #include <cstdio>
@@ -46,22 +45,6 @@ void ApplyMailOptions(const TDemoOptions& Options, Vesparo::TCVVesparo& Componen
   if (Options.MailAttach)
     Component.setMailsendAttachment(true);
 }
-// Presses OK (or the default button) of a box or prompt as a user would, so
-// that its click handler runs: pressing OK photographs the prompt.
-void PressOk(QDialog& Dialog)
-{
-  QAbstractButton* Ok = nullptr;
-  if (auto* Box = qobject_cast<QMessageBox*>(&Dialog))
-    Ok = Box->button(QMessageBox::Ok) ? Box->button(QMessageBox::Ok) : Box->defaultButton();
-  for (QPushButton* Button : Dialog.findChildren<QPushButton*>())
-    if (!Ok && Button->isDefault())
-      Ok = Button;
-  if (Ok)
-    Ok->click();
-  else
-    Dialog.accept();
-}
-
 // Answers a dialog once it has been painted on screen.
 class TUnattendedAnswer : public QObject {
 public:
@@ -96,7 +79,8 @@ private:
       std::fflush(stdout);
     }
     TypeComment(FDialog, FComment);
-    PressOk(FDialog);
+    // Pressing OK photographs the prompt.
+    Application::PressOk(FDialog);
   }
   QDialog& FDialog;
   QString FComment;
@@ -142,7 +126,9 @@ int main(int argc, char** argv)
   });
 
   Form.show();
-  if (Options.RaiseInWorker)
+  if (Options.RaiseDuringPrompt)
+    Form.ClickRaiseDuringPrompt();
+  else if (Options.RaiseInWorker)
     Form.ClickRaiseInWorker();
   else if (Requested > 0)
     Form.ClickRaiseRequested();
