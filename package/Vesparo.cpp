@@ -84,6 +84,9 @@ QString SenderClassName(const QObject* Sender)
   return Sender ? QString::fromLatin1(Sender->metaObject()->className()) : QString();
 }
 
+// The component whose report is under way, if any.
+QPointer<TCVVesparo> ReportUnderWay;
+
 void ShowFailure(const std::exception_ptr& E)
 {
   try {
@@ -176,8 +179,11 @@ void TCVVesparo::GlobalExceptionHandlerThis(QObject* Sender, const std::exceptio
   // prompt, packing or mail running a message loop of their own) would
   // rewrite the report underneath it: it waits, and is reported once the
   // current one is complete, in the order of arrival.
-  if (FReporting) {
-    FDeferred->push_back(std::move(Arrival));
+  // The report file is the process's, not the component's: an exception
+  // that comes to another component (one loaded meanwhile) waits as well,
+  // rather than for the report file's lock, which this process holds.
+  if (FReporting || (ReportUnderWay && ReportUnderWay != this)) {
+    (FReporting ? this : ReportUnderWay.data())->FDeferred->push_back(std::move(Arrival));
     return;
   }
   // An event run by the prompt or the mail may free this component with
@@ -185,9 +191,12 @@ void TCVVesparo::GlobalExceptionHandlerThis(QObject* Sender, const std::exceptio
   const QPointer<TCVVesparo> Alive(this);
   const std::shared_ptr<std::deque<TArrival>> Waiting = FDeferred;
   FReporting = true;
+  ReportUnderWay = this;
   const auto Done = qScopeGuard([this, &Alive] {
-    if (Alive)
+    if (Alive) {
       FReporting = false;
+      ReportUnderWay = nullptr;
+    }
   });
   for (;;) {
     try {
