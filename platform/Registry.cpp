@@ -3,6 +3,7 @@
 #include "platform/Logging.h"
 #include "platform/Posix.h"
 #include "platform/RegistryFile.h"
+#include "platform/RegistryStoreFile.h"
 #include "platform/ShellFolders.h"
 
 #include <QDir>
@@ -26,6 +27,7 @@ QString ERegistryException::Message() const { return QString::fromStdString(what
 namespace Registry {
 
 using Posix::TFd;
+using namespace StoreFile;
 using RegistryFile::TKey;
 using RegistryFile::TValue;
 
@@ -37,40 +39,6 @@ QString RootName(HKEY Root)
 {
   return Root == HKEY_LOCAL_MACHINE ? QStringLiteral("HKEY_LOCAL_MACHINE") : QStringLiteral("HKEY_CURRENT_USER");
 }
-
-QString SystemText(int Error) { return QString::fromLocal8Bit(std::strerror(Error)); }
-
-[[noreturn]] void RaiseSystem(const QString& What, const QString& Path, int Error)
-{
-  throw ERegistryException(QStringLiteral("%1 \"%2\": %3").arg(What, Path, SystemText(Error)));
-}
-
-// What tells one version of a store file from another: a writer renames a
-// new file in (another inode), an editor writing in place changes the size
-// or the change time.
-struct TFileStamp {
-  dev_t Dev = 0;
-  ino_t Ino = 0;
-  off_t Size = 0;
-  timespec MTime{};
-  timespec CTime{};
-
-  static TFileStamp Of(const struct stat& St) { return {St.st_dev, St.st_ino, St.st_size, St.st_mtim, St.st_ctim}; }
-  bool operator==(const TFileStamp& Other) const
-  {
-    return Dev == Other.Dev && Ino == Other.Ino && Size == Other.Size && MTime.tv_sec == Other.MTime.tv_sec &&
-           MTime.tv_nsec == Other.MTime.tv_nsec && CTime.tv_sec == Other.CTime.tv_sec &&
-           CTime.tv_nsec == Other.CTime.tv_nsec;
-  }
-};
-
-bool Before(const timespec& A, const timespec& B)
-{
-  return A.tv_sec < B.tv_sec || (A.tv_sec == B.tv_sec && A.tv_nsec < B.tv_nsec);
-}
-
-// The coarsest steps in which file systems keep times.
-constexpr time_t FileTimeStepSeconds = 2;
 
 // A root as a registry object last read it, so that the several reads of
 // one call parse the file once however large it is. The tree is always the
@@ -86,41 +54,6 @@ struct TStoreCache {
     Stamp.reset();
   }
 };
-
-// The file's bytes; nullopt when it does not exist (an empty store). Stamp
-// is set when the file can be told apart from any later change of it.
-std::optional<QByteArray> ReadStoreFile(const QString& Path, std::optional<TFileStamp>& Stamp)
-{
-  Stamp.reset();
-  // A file system stamps changes with the kernel's coarse clock, some only
-  // to the second or in steps of two (FAT): a file changed within such a
-  // step before it was read could change again with the very same times.
-  // Only a file older than that is told apart from any later change.
-  timespec Settled{};
-  ::clock_gettime(CLOCK_REALTIME_COARSE, &Settled);
-  Settled.tv_sec -= FileTimeStepSeconds;
-  // Without waiting: a pipe in the file's place would block the open until
-  // someone writes to it.
-  const TFd File = Posix::Open(QFile::encodeName(Path), O_RDONLY | O_NONBLOCK);
-  if (!File.IsOpen()) {
-    if (errno == ENOENT)
-      return std::nullopt;
-    RaiseSystem(QStringLiteral("Cannot read the registry file"), Path, errno);
-  }
-  struct stat St {};
-  if (::fstat(File.Get(), &St) != 0)
-    RaiseSystem(QStringLiteral("Cannot read the registry file"), Path, errno);
-  // A folder, pipe or device (a link to /dev/zero never ends) holds no store,
-  // and a write must not rename a file over it.
-  if (!S_ISREG(St.st_mode))
-    throw ERegistryException(QStringLiteral("The registry file \"%1\" is no regular file").arg(Path));
-  QByteArray Bytes;
-  if (const int Error = Posix::ReadAll(File.Get(), Bytes))
-    RaiseSystem(QStringLiteral("Cannot read the registry file"), Path, Error);
-  if (::fstat(File.Get(), &St) == 0 && St.st_size == Bytes.size() && Before(St.st_ctim, Settled))
-    Stamp = TFileStamp::Of(St);
-  return Bytes;
-}
 
 // The tree of a root from its file at Path, or from the cache while the
 // file is the one it was read from.
@@ -148,98 +81,6 @@ TKey& LoadStore(HKEY Root, const QString& Path, TStoreCache& Cache)
   Cache.Root = Root;
   Cache.Stamp = Stamp;
   return *Cache.Tree;
-}
-
-QString FolderOf(const QString& Path)
-{
-  const qsizetype Slash = Path.lastIndexOf(QLatin1Char('/'));
-  return Slash < 0 ? QStringLiteral(".") : Slash == 0 ? QStringLiteral("/") : Path.left(Slash);
-}
-
-// The file a write replaces: a store file that is a symbolic link is
-// replaced at its target (through any chain of links), so that the link
-// stays a link and everyone reading through it sees the change.
-QString LinkTarget(const QString& Path)
-{
-  QString Current = Path;
-  for (int Hops = 0; Hops < 40; ++Hops) {
-    const QByteArray Name = QFile::encodeName(Current);
-    struct stat St {};
-    if (::lstat(Name.constData(), &St) != 0 || !S_ISLNK(St.st_mode))
-      return Current;
-    const std::optional<QByteArray> Target = Posix::ReadLinkAt(AT_FDCWD, Name.constData());
-    if (!Target)
-      RaiseSystem(QStringLiteral("Cannot read the link"), Current, errno);
-    const QString Next = QFile::decodeName(*Target);
-    Current = Next.startsWith(QLatin1Char('/')) ? Next : FolderOf(Current) + QLatin1Char('/') + Next;
-  }
-  RaiseSystem(QStringLiteral("Cannot follow the link"), Path, ELOOP);
-}
-
-bool CanAccess(const QString& Path, int Mode)
-{
-  return ::faccessat(AT_FDCWD, QFile::encodeName(Path).constData(), Mode, AT_EACCESS) == 0;
-}
-
-// Whether this (effective) user can replace the file: write it, and write
-// the folder it is renamed in, or create the folders that are missing.
-bool CanWriteStore(const QString& Path, QString& Why)
-{
-  if (CanAccess(Path, F_OK) && !CanAccess(Path, W_OK)) {
-    Why = QStringLiteral("Access denied: this user cannot write the registry file \"%1\"").arg(Path);
-    return false;
-  }
-  QString Folder = FolderOf(Path);
-  while (!CanAccess(Folder, F_OK) && errno == ENOENT && Folder != QLatin1String("/") && Folder != QLatin1String("."))
-    Folder = FolderOf(Folder);
-  if (!CanAccess(Folder, W_OK | X_OK)) {
-    Why = QStringLiteral("Access denied: this user cannot write in the folder \"%1\" of the registry file \"%2\"")
-            .arg(Folder, Path);
-    return false;
-  }
-  return true;
-}
-
-// Writes a new file beside the old one and renames it over it, so that a
-// crash leaves one of the two whole. Only the lock holder calls this, which
-// is why a fixed temporary name will do.
-void ReplaceFile(const QString& Path, const QByteArray& Bytes)
-{
-  const QString Temp = Path + QStringLiteral(".new");
-  const QByteArray TempName = QFile::encodeName(Temp);
-  ::unlink(TempName.constData());  // left by a writer that was killed
-  struct stat Old {};
-  const bool HasOld = ::stat(QFile::encodeName(Path).constData(), &Old) == 0;
-  try {
-    TFd File = Posix::Open(TempName, O_WRONLY | O_CREAT | O_EXCL, 0666);
-    if (!File.IsOpen())
-      RaiseSystem(QStringLiteral("Cannot create"), Temp, errno);
-    if (HasOld) {
-      if (::fchmod(File.Get(), Old.st_mode & 07777) != 0)
-        RaiseSystem(QStringLiteral("Cannot set the permissions of"), Temp, errno);
-      // Gives the file back to its owner when root edits it; anyone else
-      // cannot and keeps it as their own.
-      if (::fchown(File.Get(), Old.st_uid, Old.st_gid) != 0)
-        qCWarning(Logging::Platform, "The registry file \"%s\" stays with its writer, not its owner %u: %s",
-                  qUtf8Printable(Path), unsigned(Old.st_uid), qUtf8Printable(SystemText(errno)));
-    }
-    if (const int Error = Posix::WriteAll(File.Get(), Bytes.constData(), size_t(Bytes.size())))
-      RaiseSystem(QStringLiteral("Cannot write"), Temp, Error);
-    if (::fsync(File.Get()) != 0)
-      RaiseSystem(QStringLiteral("Cannot flush"), Temp, errno);
-    if (const int Error = File.Close())
-      RaiseSystem(QStringLiteral("Cannot write"), Temp, Error);
-    if (::rename(TempName.constData(), QFile::encodeName(Path).constData()) != 0)
-      RaiseSystem(QStringLiteral("Cannot replace"), Path, errno);
-  } catch (...) {
-    ::unlink(TempName.constData());
-    throw;
-  }
-  // The rename itself is durable only once the folder is flushed.
-  const QString Folder = FolderOf(Path);
-  const TFd Dir = Posix::Open(QFile::encodeName(Folder), O_RDONLY | O_DIRECTORY);
-  if (!Dir.IsOpen() || ::fsync(Dir.Get()) != 0)
-    RaiseSystem(QStringLiteral("Cannot flush the folder"), Folder, errno);
 }
 
 // Whether this user can change the root: resolves a linked file first,
