@@ -1,9 +1,11 @@
 #include "package/halvernSynTaskDialog.h"
 
 #include "hostfw/Application.h"
+#include "hostfw/Exceptions.h"
 #include "hostfw/TextFile.h"
 #include "package/Edition.h"
 #include "package/HmldFormat.h"
+#include "package/PackageLog.h"
 #include "package/Vesparoutil.h"
 #include "package/u_errorFileReader.h"
 #include "platform/OsVersion.h"
@@ -991,6 +993,9 @@ void TTaskDialog::ButtonClick(QObject*)
   } catch (...) {
     if (!ClickFailure)
       ClickFailure = std::current_exception();
+    else
+      qCWarning(PackageLog).noquote() << "the prompt's picture could not be taken again:"
+                                      << Exceptions::MessageOf(std::current_exception());
   }
 }
 
