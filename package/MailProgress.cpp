@@ -4,6 +4,7 @@
 #include "package/PackageLog.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QEventLoop>
 #include <QLabel>
@@ -59,6 +60,14 @@ TMailProgress::TMailProgress(QWidget* Owner, int Recipients)
     adjustSize();
     move(OwnerWindow->frameGeometry().center() - rect().center());
   }
+  if (QCoreApplication* App = QCoreApplication::instance())
+    App->installEventFilter(this);
+}
+
+TMailProgress::~TMailProgress()
+{
+  if (FQuitHeldBack && QCoreApplication::instance())
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
 }
 
 void TMailProgress::SendingTo(const QString& Recipient, int Left)
@@ -112,6 +121,15 @@ void TMailProgress::closeEvent(QCloseEvent* Event)
 {
   Event->ignore();
   reject();
+}
+
+bool TMailProgress::eventFilter(QObject* Watched, QEvent* Event)
+{
+  if (Event->type() == QEvent::Quit && Watched == QCoreApplication::instance()) {
+    FQuitHeldBack = true;
+    reject();
+  }
+  return QDialog::eventFilter(Watched, Event);
 }
 
 }  // namespace MailProgress

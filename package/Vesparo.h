@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <deque>
+#include <memory>
 #include <exception>
 
 namespace StringList {
@@ -127,7 +128,9 @@ private:
   void WriteStackSection(const QString& FileName, const QStringList& Frames, QString& TraceText);
 
   bool FReporting = false;
-  std::deque<TArrival> FDeferred;
+  // Shared with the report under way, which outlives the component when an
+  // event of its prompt frees the form it sits on.
+  std::shared_ptr<std::deque<TArrival>> FDeferred = std::make_shared<std::deque<TArrival>>();
   bool FMailsendreport = false;
   bool FMailsendAttachment = false;
   TMailTypeSend FMailTypesen = maOutlook;

@@ -18,6 +18,7 @@
 #include <QPixmap>
 #include <QRadioButton>
 #include <QScreen>
+#include <QWindow>
 
 #include <exception>
 #include <memory>
@@ -167,9 +168,15 @@ TEmulatedDialog::TEmulatedDialog(TTaskDialog& Task, const TEmulatedArguments& Ar
 
 void TEmulatedDialog::CreateForm()
 {
+  // Not a child of the main form, only above its window: a form closed and
+  // freed by an event while the prompt is open would free the prompt,
+  // comment and all, under the report that is still reading them.
+  FForm = std::make_unique<TEmulatedForm>(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
   auto* App = Application::Instance();
-  FForm = std::make_unique<TEmulatedForm>(App ? App->Handle() : nullptr,
-                                          Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+  if (QWidget* Owner = App && App->Handle() ? App->Handle()->window() : nullptr; Owner && Owner->windowHandle()) {
+    FForm->winId();
+    FForm->windowHandle()->setTransientParent(Owner->windowHandle());
+  }
   FForm->setObjectName(QStringLiteral("TaskDialogForm"));
   if (!Classic())
     FForm->setFont(DefaultFont());
