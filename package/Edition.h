@@ -31,6 +31,15 @@ inline constexpr bool ReportHandOff = false;
 inline constexpr bool ReportHandOff = true;
 #endif
 
+// Whether this is the installer's edition of the task dialog: its form is a
+// TTaskDialogForm whose buttons carry their results in their tags, its edit
+// field keeps the form's font, and there is no classic style.
+#if defined(CORVANE_EDITION_INSTALLER)
+inline constexpr bool InstallerDialog = true;
+#else
+inline constexpr bool InstallerDialog = false;
+#endif
+
 // A text as this edition holds it.
 inline QString EditionText(const QString& Text)
 {
