@@ -55,7 +55,6 @@ public:
   void SetCaption(const QString& Value);
   // Texts of columns 1, 2, ...
   QStringList SubItems() const;
-  void SetSubItems(const QStringList& Values);
   void AddSubItem(const QString& Value);
   // Position of the item's icon in the list view's SmallImages; -1 = none.
   int ImageIndex() const { return FImageIndex; }
@@ -84,7 +83,7 @@ public:
   // Items.Add: a new item at the end, owned by the view.
   TListItem* AddItem();
   int ItemCount() const;
-  // Nullptr for an index outside the list.
+  // Nullptr for an index outside the list or an item not made by AddItem.
   TListItem* Item(int Index) const;
   // The selected item, nullptr when none is.
   TListItem* Selected() const;
