@@ -13,6 +13,9 @@
 #include <array>
 #include <functional>
 
+namespace Image {
+class TImage;
+}
 namespace ListView {
 class TListView;
 class TImageList;
@@ -135,5 +138,12 @@ QString PrepPathForComparasion(const QString& Path);
 // Whether any non-empty string of PathsToRemove occurs in Path
 // (case-sensitive).
 bool PathMatchesRemoveCriteria(const QString& Path, const StringList::TStringList& PathsToRemove);
+
+// ---- Progress band (u_supportUnitProgress.cpp) ----
+
+// Turns the picture of Image 4 pixels to the right, the last 4 columns
+// coming round to the left edge, and repaints it. Nothing for a picture
+// narrower than that.
+void UpdateImageProgress(Image::TImage* Image);
 
 }  // namespace u_supportUnit
