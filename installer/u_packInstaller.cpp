@@ -70,13 +70,13 @@ TIdeChoice ChoiceOf(const QString& DisplayName)
 void RunSetupProgram(QWidget* Owner, const QString& Target)
 {
   const QString Program = u_supportUnit::InstallerFolder() + QStringLiteral("/Corvane/") + SetupProgram;
-  const QString Parameters = (QStringLiteral(" /S /D=") + Target + QStringLiteral("/Corvane")).replace(
-    QStringLiteral("//"), QStringLiteral("/"));
+  QString Parameters = QStringLiteral(" /S /D=") + Target + QStringLiteral("/Corvane");
+  Parameters.replace(QStringLiteral("//"), QStringLiteral("/"));
   // A setup program that cannot even be started has not installed anything:
   // that is a failed installation, not a complete one.
   if (Shell::ShellExecute(Owner, QStringLiteral("open"), Program, Parameters, QString(), Shell::SW_SHOWNORMAL) <=
       32)
-    throw Exceptions::Exception(QStringLiteral("%1 could not be started").arg(Program));
+    throw Exception(QStringLiteral("%1 could not be started").arg(Program));
   while (u_supportUnit::processExists(SetupProgram)) {
     QCoreApplication::processEvents();
     QThread::msleep(1);
