@@ -293,8 +293,16 @@ void TfrmMain::SpeedButtonBrowseClick()
     DirectoryListBoxFish->clear();
     DirectoryListBoxFish->addItems(QDir::root().entryList(QDir::Dirs | QDir::NoDotAndDotDot));
     QDir::setCurrent(QDir::rootPath());
-    editInstallationDirectory->setText(
-      QFileDialog::getExistingDirectory(nullptr, BrowseCaption, QString(), QFileDialog::ShowDirsOnly));
+    // No owner and no preset folder; cancelled, the box is emptied.
+    QFileDialog Chooser(nullptr, BrowseCaption);
+    Chooser.setObjectName(QStringLiteral("FolderChooser"));
+    Chooser.setFileMode(QFileDialog::Directory);
+    Chooser.setOption(QFileDialog::ShowDirsOnly);
+    auto* App = Application::Instance();
+    const int Answer = App ? App->ExecModal(Chooser) : Chooser.exec();
+    editInstallationDirectory->setText(Answer == QDialog::Accepted && !Chooser.selectedFiles().isEmpty()
+                                         ? Chooser.selectedFiles().first()
+                                         : QString());
   } catch (...) {
     qCWarning(Logging::Installer).noquote()
       << "the folder choice stopped:" << Exceptions::MessageOf(std::current_exception());

@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFontInfo>
 #include <QGroupBox>
@@ -334,6 +335,52 @@ TEST_F(PackInstaller, TheSetupProgramRunsSilentlyAndIsWaitedFor)
   Dialogs.Shown.clear();
   Form.BtnInstall->click();
   EXPECT_EQ(Dialogs.Shown.last().Content, QStringLiteral("Installation Failed"));
+}
+
+TEST_F(PackInstaller, TheFolderChooserFillsTheBoxAndEmptiesItWhenCancelled)
+{
+  TDialogs Dialogs;
+  TfrmMain Form;
+  const QString Before = QDir::currentPath();
+  QString Caption;
+  Dialogs.Answer = [&](QDialog& Dialog) {
+    Caption = Dialog.windowTitle();
+    auto* Chooser = qobject_cast<QFileDialog*>(&Dialog);
+    ASSERT_NE(Chooser, nullptr);
+    Chooser->selectFile(Target);
+    Chooser->accept();
+  };
+  Form.SpeedButtonBrowse->click();
+  EXPECT_EQ(Caption, BrowseCaption);
+  EXPECT_EQ(Form.editInstallationDirectory->text(), Target);
+  // The hidden directory list went to the root, and so did the process.
+  EXPECT_EQ(QDir::currentPath(), QDir::rootPath());
+  QDir::setCurrent(Before);
+
+  Dialogs.Answer = [](QDialog& Dialog) { Dialog.reject(); };
+  Form.SpeedButtonBrowse->click();
+  EXPECT_EQ(Form.editInstallationDirectory->text(), QString());
+}
+
+TEST_F(PackInstaller, TheProgressBandTurnsFourPixelsPerTick)
+{
+  QImage Band(748, 44, QImage::Format_RGB888);
+  for (int X = 0; X < Band.width(); ++X)
+    for (int Y = 0; Y < Band.height(); ++Y)
+      Band.setPixel(X, Y, qRgb(X % 256, X / 256, Y));
+  Image::TImage Control;
+  Control.SetPicture(Band);
+  u_supportUnit::UpdateImageProgress(&Control);
+  const QImage& Turned = Control.Picture();
+  ASSERT_EQ(Turned.size(), Band.size());
+  EXPECT_EQ(Turned.format(), QImage::Format_RGB888);
+  for (int X = 0; X < Band.width(); ++X)
+    for (int Y = 0; Y < Band.height(); Y += 43)
+      ASSERT_EQ(Turned.pixel((X + 4) % 748, Y), Band.pixel(X, Y)) << X << "," << Y;
+  // Nothing to turn in a picture narrower than a step.
+  Control.SetPicture(QImage(3, 2, QImage::Format_RGB888));
+  u_supportUnit::UpdateImageProgress(&Control);
+  EXPECT_EQ(Control.Picture().width(), 3);
 }
 
 TEST_F(PackInstaller, WithoutIdesTheStartUpSaysSo)
