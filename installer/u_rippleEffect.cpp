@@ -1,6 +1,6 @@
 #include "installer/u_rippleEffect.h"
 
-#include "installer/Logging.h"
+#include "installer/InstallerLog.h"
 #include "installer/u_rippleEffectKernels.h"
 
 #include <QCoreApplication>

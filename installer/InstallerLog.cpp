@@ -1,4 +1,4 @@
-#include "installer/Logging.h"
+#include "installer/InstallerLog.h"
 
 namespace Logging {
 Q_LOGGING_CATEGORY(Installer, "corvane.installer", QtCriticalMsg)
