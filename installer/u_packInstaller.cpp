@@ -39,7 +39,7 @@ const QString SetupProgram = QStringLiteral("Corvane_setup.exe");
 
 // The pictures of the window, built into the program.
 const QString LogoPicture = QStringLiteral(":/installer/logo.jpg");
-const QString BandPicture = QStringLiteral(":/installer/band.bmp");
+const QString BandPicture = QStringLiteral(":/installer/progress.bmp");
 
 // Columns of the IDE list, in pixels.
 constexpr int VersionColumnWidth = 261;
