@@ -162,6 +162,7 @@ TEST_F(PackInstaller, TheFormIsLaidOutAsItsTableGivesIt)
   EXPECT_EQ(Form.Label2->font().pointSize(), 10);
   EXPECT_EQ(Form.Label3->pos(), QPoint(272, 64));
   EXPECT_EQ(Form.Label3->text(), QStringLiteral("Select the installation directory and the Delphi version."));
+  EXPECT_EQ(Form.Image1_->Picture().size(), QSize(160, 62));
   EXPECT_EQ(At(Form.Image2), QRect(416, 32, 33, 33));
   EXPECT_FALSE(Form.DirectoryListBoxFish->isVisibleTo(&Form));
 
@@ -203,6 +204,8 @@ TEST_F(PackInstaller, TheFormIsLaidOutAsItsTableGivesIt)
   EXPECT_EQ(Form.CBInstallDariDerirud->palette().color(QPalette::WindowText), QColor(255, 0, 0));
   EXPECT_EQ(At(Form.imgProgesbar), QRect(153, 510, 634, 15));
   EXPECT_FALSE(Form.imgProgesbar->isVisibleTo(&Form));
+  EXPECT_EQ(Form.imgProgesbar->Picture().size(), QSize(748, 44));
+  EXPECT_EQ(Form.imgProgesbar->Picture().depth(), 24);
   EXPECT_EQ(At(Form.Panel3), QRect(0, 544, 1025, 0));
   EXPECT_EQ(Form.Timer1->interval(), 5);
   EXPECT_EQ(Form.Timer1->isActive(), Form.ImageIsPresent());
