@@ -351,7 +351,7 @@ TEST_F(PackInstaller, TheFolderChooserFillsTheBoxAndEmptiesItWhenCancelled)
     auto* Chooser = qobject_cast<QFileDialog*>(&Dialog);
     ASSERT_NE(Chooser, nullptr);
     Chooser->selectFile(Target);
-    Chooser->accept();
+    static_cast<QDialog*>(Chooser)->accept();
   };
   Form.SpeedButtonBrowse->click();
   EXPECT_EQ(Caption, BrowseCaption);
