@@ -85,6 +85,14 @@ TDemoOptions ParseDemoOptions(const QStringList& Arguments)
       }
       Options.RaiseRepeated = TDemoOptions::TRepeated{Text, Count};
       I += 2;
+    } else if (Argument == QLatin1String("--crash")) {
+      if (I + 1 >= Arguments.size() || !CrashKinds.contains(Arguments[I + 1])) {
+        Options.Error = QStringLiteral("--crash needs one of: %1").arg(CrashKinds.join(QStringLiteral(", ")));
+        return Options;
+      }
+      Options.Crash = Arguments[++I];
+    } else if (Argument == QLatin1String("--quit-when-shown")) {
+      Options.QuitWhenShown = true;
     } else if (Argument == QLatin1String("--comment")) {
       if (I + 1 >= Arguments.size()) {
         Options.Error = QStringLiteral("--comment needs a text");
