@@ -90,6 +90,9 @@ int main(int argc, char** argv)
   ::sigemptyset(&None);
   ::sigprocmask(SIG_SETMASK, &None, nullptr);
   ::signal(SIGCHLD, SIG_DFL);
+  // The crashed process's output may have been a pipe that closed with it:
+  // a message on stderr must not end the report.
+  ::signal(SIGPIPE, SIG_IGN);
 
   int Fd = -1;
   for (int I = 1; I + 1 < argc; ++I)
