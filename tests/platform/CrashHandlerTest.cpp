@@ -17,6 +17,7 @@
 #include <csignal>
 #include <exception>
 #include <stdexcept>
+#include <thread>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -40,6 +41,17 @@ volatile bool Always = true;
 {
   if (Always)
     throw std::runtime_error("worker failed");
+}
+
+volatile int OverflowDepthLimit = 1 << 30;
+
+[[gnu::noinline]] int Overflow(int Depth)
+{
+  volatile char Frame[1024];
+  Frame[0] = char(Depth);
+  if (Depth >= OverflowDepthLimit)
+    return Frame[0];
+  return Overflow(Depth + 1) + Frame[0];
 }
 
 // An exception escaping a noexcept function ends in std::terminate.
@@ -134,6 +146,22 @@ TEST_F(CrashHandlerTest, AnAbortIsSentByTheProcessItself)
   ASSERT_EQ(Records.size(), 1);
   EXPECT_EQ(Records[0]["Signal"], QByteArray::number(SIGABRT));
   EXPECT_EQ(Records[0]["SelfSent"], "1");
+}
+
+TEST_F(CrashHandlerTest, AWorkerThreadWithASignalStackHasItsStackOverflowReported)
+{
+  EXPECT_EXIT(
+    {
+      Arm(DumpHelper);
+      std::thread([] {
+        const CrashHandler::TThreadSignalStack Stack;
+        Sink = Overflow(0);
+      }).join();
+    },
+    ::testing::KilledBySignal(SIGSEGV), "");
+  const auto Records = Dumps();
+  ASSERT_EQ(Records.size(), 1);
+  EXPECT_EQ(Records[0]["Signal"], QByteArray::number(SIGSEGV));
 }
 
 TEST_F(CrashHandlerTest, HandlersInstalledBeforeOursStillRunWithoutAHelper)

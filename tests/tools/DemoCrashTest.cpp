@@ -18,6 +18,7 @@
 
 using namespace DemoTests;
 using RecordedStarts::Recorder;
+using RecordedStarts::RegisterViewer;
 using RecordedStarts::WaitForStarts;
 using TestSupport::ReadAll;
 
@@ -53,18 +54,7 @@ protected:
   DemoCrash() { Env.Set("CORVANE_RECORD_FILE", RecordFile()); }
 
   QString RecordFile() const { return Env.Root() + QStringLiteral("/starts.rec"); }
-  QString EncodedReport() const { return QString(ReportOf(Env)).replace(QLatin1Char(' '), QLatin1Char('^')); }
-
-  void RegisterRecordingViewer()
-  {
-    QProcess Reg;
-    Reg.start(QStringLiteral(CORVANE_BIN_DIR "/corvane-reg"),
-              {QStringLiteral("add"), QStringLiteral("HKCU\\SOFTWARE\\Corvane"), QStringLiteral("/v"),
-               QStringLiteral("Installation_path"), QStringLiteral("/t"), QStringLiteral("REG_SZ"),
-               QStringLiteral("/d"), Recorder, QStringLiteral("/f")});
-    ASSERT_TRUE(Reg.waitForFinished(30000));
-    ASSERT_EQ(Reg.exitCode(), 0) << Reg.readAllStandardError().toStdString();
-  }
+  QString EncodedReport() const { return RecordedStarts::ViewerArgument(ReportOf(Env)); }
 
   TCrashRun Crash(const QStringList& Arguments)
   {
@@ -121,7 +111,7 @@ protected:
 
 TEST_F(DemoCrash, EveryKindEndsByItsSignalWithAFullReport)
 {
-  RegisterRecordingViewer();
+  RegisterViewer(Recorder);
   for (const TCrashKind& Kind : Kinds) {
     SCOPED_TRACE(Kind.Name);
     QFile::remove(RecordFile());
@@ -151,7 +141,7 @@ TEST_F(DemoCrash, EveryKindEndsByItsSignalWithAFullReport)
 TEST_F(DemoCrash, WithoutTracingTheHandlersOwnWalkIsReportedAndSaidSo)
 {
   Env.Set("CORVANE_CRASH_NO_TRACE", QStringLiteral("1"));
-  RegisterRecordingViewer();
+  RegisterViewer(Recorder);
   const TCrashRun Run = Crash({QStringLiteral("--crash"), QStringLiteral("segv"), QStringLiteral("--unattended")});
   EXPECT_EQ(Run.Signal, SIGSEGV);
   ASSERT_EQ(WaitForStarts(RecordFile(), 1).size(), 1);
@@ -162,7 +152,7 @@ TEST_F(DemoCrash, WithoutTracingTheHandlersOwnWalkIsReportedAndSaidSo)
 
 TEST_F(DemoCrash, AnInactiveComponentReportsNothing)
 {
-  RegisterRecordingViewer();
+  RegisterViewer(Recorder);
   const TCrashRun Run =
     Crash({QStringLiteral("--crash"), QStringLiteral("segv"), QStringLiteral("--inactive"), QStringLiteral("--unattended")});
   EXPECT_EQ(Run.Signal, SIGSEGV);

@@ -105,7 +105,9 @@ TDemoOptions ParseDemoOptions(const QStringList& Arguments)
     }
   }
   if (int(Options.RaiseMessage.has_value()) + int(Options.RaiseInWorker.has_value()) +
-        int(Options.RaiseRepeated.has_value()) > 1)
-    Options.Error = QStringLiteral("--raise, --raise-in-worker and --raise-repeated exclude each other");
+        int(Options.RaiseRepeated.has_value()) + int(Options.Crash.has_value()) + int(Options.QuitWhenShown) >
+      1)
+    Options.Error =
+      QStringLiteral("--raise, --raise-in-worker, --raise-repeated, --crash and --quit-when-shown exclude each other");
   return Options;
 }
