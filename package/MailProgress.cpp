@@ -1,6 +1,7 @@
 #include "package/MailProgress.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QEventLoop>
 #include <QLabel>
@@ -56,6 +57,14 @@ TMailProgress::TMailProgress(QWidget* Owner, int Recipients)
     adjustSize();
     move(OwnerWindow->frameGeometry().center() - rect().center());
   }
+  if (QCoreApplication* App = QCoreApplication::instance())
+    App->installEventFilter(this);
+}
+
+TMailProgress::~TMailProgress()
+{
+  if (FQuitHeldBack && QCoreApplication::instance())
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
 }
 
 void TMailProgress::SendingTo(const QString& Recipient, int Left)
@@ -107,6 +116,15 @@ void TMailProgress::closeEvent(QCloseEvent* Event)
 {
   Event->ignore();
   reject();
+}
+
+bool TMailProgress::eventFilter(QObject* Watched, QEvent* Event)
+{
+  if (Event->type() == QEvent::Quit && Watched == QCoreApplication::instance()) {
+    FQuitHeldBack = true;
+    reject();
+  }
+  return QDialog::eventFilter(Watched, Event);
 }
 
 }  // namespace MailProgress

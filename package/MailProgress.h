@@ -25,6 +25,8 @@ public:
   // Modal to the whole application and placed over Owner's window; not
   // owned by it, as a window may close while the mail goes out.
   TMailProgress(QWidget* Owner, int Recipients);
+  // Passes on a quit it held back.
+  ~TMailProgress() override;
 
   // Shows the recipient of the next mail and how many are left.
   void SendingTo(const QString& Recipient, int Left);
@@ -38,6 +40,9 @@ protected:
   // Cancel, Escape and the close box: the mail under way still finishes.
   void reject() override;
   void closeEvent(QCloseEvent* Event) override;
+  // The application asking to quit: as Cancel, and the quit, which this
+  // window's refusal to close turns down, is asked again once it is gone.
+  bool eventFilter(QObject* Watched, QEvent* Event) override;
 
 private:
   QLabel* FRecipient;
@@ -46,6 +51,7 @@ private:
   QPushButton* FCancel;
   int FRecipients;
   bool FCancelled = false;
+  bool FQuitHeldBack = false;
 };
 
 }  // namespace MailProgress

@@ -20,6 +20,7 @@
 #include <QDate>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QPointer>
 #include <QScopeGuard>
 
 #include <algorithm>
@@ -83,6 +84,9 @@ QString SenderClassName(const QObject* Sender)
   // No sender: nothing to name, the line stays empty.
   return Sender ? QString::fromLatin1(Sender->metaObject()->className()) : QString();
 }
+
+// The component whose report is under way, if any.
+QPointer<TCVVesparo> ReportUnderWay;
 
 void ShowFailure(const std::exception_ptr& E)
 {
@@ -189,26 +193,47 @@ void TCVVesparo::GlobalExceptionHandlerThis(QObject* Sender, const std::exceptio
   // prompt, packing or mail running a message loop of their own) would
   // rewrite the report underneath it: it waits, and is reported once the
   // current one is complete, in the order of arrival.
-  if (FReporting) {
-    FDeferred.push_back(std::move(Arrival));
+  // The report file is the process's, not the component's: an exception
+  // that comes to another component (one loaded meanwhile) waits as well,
+  // rather than for the report file's lock, which this process holds.
+  if (FReporting || (ReportUnderWay && ReportUnderWay != this)) {
+    (FReporting ? this : ReportUnderWay.data())->FDeferred->push_back(std::move(Arrival));
     return;
   }
+  // An event run by the prompt or the mail may free this component with
+  // its form: from then on nothing of it is touched.
+  const QPointer<TCVVesparo> Alive(this);
+  const std::shared_ptr<std::deque<TArrival>> Waiting = FDeferred;
   FReporting = true;
-  const auto Done = qScopeGuard([this] { FReporting = false; });
+  ReportUnderWay = this;
+  const auto Done = qScopeGuard([this, &Alive] {
+    if (Alive) {
+      FReporting = false;
+      ReportUnderWay = nullptr;
+    }
+  });
   for (;;) {
     try {
       ReportException(Arrival);
     } catch (...) {
       // The caller shows a failure; with more reports waiting it is shown
       // here, so that they still follow.
-      if (FDeferred.empty())
+      if (Waiting->empty())
         throw;
       ShowFailure(std::current_exception());
     }
-    if (FDeferred.empty())
+    // Gone: those still waiting go to whoever handles exceptions now,
+    // rather than nowhere.
+    while (!Alive && !Waiting->empty()) {
+      const TArrival Left = std::move(Waiting->front());
+      Waiting->pop_front();
+      if (auto* App = Application::Instance())
+        App->HandleException(nullptr, Left.E);
+    }
+    if (Waiting->empty())
       return;
-    Arrival = std::move(FDeferred.front());
-    FDeferred.pop_front();
+    Arrival = std::move(Waiting->front());
+    Waiting->pop_front();
   }
 }
 
@@ -348,6 +373,7 @@ void TCVVesparo::ErrorMessageBySynTask(const QString& Message, const QString& Re
   // photographs the prompt, the comment field, and the report handed on
   // when it closes. A picture, archive or copy that could not be written is
   // raised only after the mail step, so that the report still goes out.
+  const QPointer<TCVVesparo> Alive(this);
   std::exception_ptr HandOnFailure;
   try {
     Task.Execute({}, 0, {tdfQuery}, tiError, tfiShield, 200, 0, nullptr, false, false);
@@ -357,7 +383,9 @@ void TCVVesparo::ErrorMessageBySynTask(const QString& Message, const QString& Re
       throw;
     HandOnFailure = Failure;
   }
-  if (Task.VerifyChecked && FMailsendreport)
+  // The component may have gone with its form while the prompt was open;
+  // the report is whole, only its mail settings went with it.
+  if (Alive && Task.VerifyChecked && FMailsendreport)
     EmailDoc(Vesparoutil::sZipFileNameForMailing, Task.Query, Report);
   if (HandOnFailure)
     std::rethrow_exception(HandOnFailure);

@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <deque>
+#include <memory>
 #include <exception>
 
 namespace StringList {
@@ -155,7 +156,9 @@ private:
   void CrashSettingsChanged();
 
   bool FReporting = false;
-  std::deque<TArrival> FDeferred;
+  // Shared with the report under way, which outlives the component when an
+  // event of its prompt frees the form it sits on.
+  std::shared_ptr<std::deque<TArrival>> FDeferred = std::make_shared<std::deque<TArrival>>();
   bool FMailsendreport = false;
   bool FMailsendAttachment = false;
   TMailTypeSend FMailTypesen = maOutlook;

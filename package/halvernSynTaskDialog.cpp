@@ -670,9 +670,15 @@ int TTaskDialog::ExecuteEmulated(TCommonButtons aCommonButtons, int aButtonDef, 
                                  int aWidth, bool aClassicStyle)
 {
   auto* App = Application::Instance();
-  // Freed on every way out, with all its controls.
-  auto Form = std::make_unique<TEmulatedForm>(App ? App->Handle() : nullptr,
-                                              Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+  // Freed on every way out, with all its controls. Not a child of the main
+  // form, only above its window: a form closed and freed by an event while
+  // the prompt is open would free the prompt, comment and all, under the
+  // report that is still reading them.
+  auto Form = std::make_unique<TEmulatedForm>(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+  if (QWidget* Owner = App && App->Handle() ? App->Handle()->window() : nullptr; Owner && Owner->windowHandle()) {
+    Form->winId();
+    Form->windowHandle()->setTransientParent(Owner->windowHandle());
+  }
   Form->setObjectName(QStringLiteral("TaskDialogForm"));
   if (!aClassicStyle)
     Form->setFont(DefaultFont());

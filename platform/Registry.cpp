@@ -79,8 +79,12 @@ bool Before(const timespec& A, const timespec& B)
   return A.tv_sec < B.tv_sec || (A.tv_sec == B.tv_sec && A.tv_nsec < B.tv_nsec);
 }
 
+// The coarsest steps in which file systems keep times.
+constexpr time_t FileTimeStepSeconds = 2;
+
 // A root as a registry object last read it, so that the several reads of
-// one call parse the file once however large it is.
+// one call parse the file once however large it is. The tree is always the
+// one of the file's bytes it holds: a changed tree leaves the cache.
 struct TStoreCache {
   std::optional<TKey> Tree;
   HKEY Root = HKEY_CURRENT_USER;
@@ -98,19 +102,30 @@ struct TStoreCache {
 std::optional<QByteArray> ReadStoreFile(const QString& Path, std::optional<TFileStamp>& Stamp)
 {
   Stamp.reset();
-  // The file system stamps changes with this coarse clock: a file changed
-  // within the tick of reading it could change again unseen in that tick.
-  timespec Start{};
-  ::clock_gettime(CLOCK_REALTIME_COARSE, &Start);
-  const TFd File(::open(QFile::encodeName(Path).constData(), O_RDONLY | O_CLOEXEC));
+  // A file system stamps changes with the kernel's coarse clock, some only
+  // to the second or in steps of two (FAT): a file changed within such a
+  // step before it was read could change again with the very same times.
+  // Only a file older than that is told apart from any later change.
+  timespec Settled{};
+  ::clock_gettime(CLOCK_REALTIME_COARSE, &Settled);
+  Settled.tv_sec -= FileTimeStepSeconds;
+  // Without waiting: a pipe in the file's place would block the open until
+  // someone writes to it.
+  const TFd File(::open(QFile::encodeName(Path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (File.Fd < 0) {
     if (errno == ENOENT)
       return std::nullopt;
     RaiseSystem(QStringLiteral("Cannot read the registry file"), Path, errno);
   }
-  // Straight into place, as large as the file says it is; it may grow.
   struct stat St {};
-  QByteArray Bytes(::fstat(File.Fd, &St) == 0 ? qsizetype(St.st_size) + 1 : 65536, Qt::Uninitialized);
+  if (::fstat(File.Fd, &St) != 0)
+    RaiseSystem(QStringLiteral("Cannot read the registry file"), Path, errno);
+  // A folder, pipe or device (a link to /dev/zero never ends) holds no store,
+  // and a write must not rename a file over it.
+  if (!S_ISREG(St.st_mode))
+    throw ERegistryException(QStringLiteral("The registry file \"%1\" is no regular file").arg(Path));
+  // Straight into place, as large as the file says it is; it may grow.
+  QByteArray Bytes(qsizetype(St.st_size) + 1, Qt::Uninitialized);
   qsizetype Done = 0;
   for (;;) {
     if (Done == Bytes.size())
@@ -124,7 +139,7 @@ std::optional<QByteArray> ReadStoreFile(const QString& Path, std::optional<TFile
       Done += Got;
   }
   Bytes.truncate(Done);
-  if (::fstat(File.Fd, &St) == 0 && St.st_size == Bytes.size() && Before(St.st_ctim, Start))
+  if (::fstat(File.Fd, &St) == 0 && St.st_size == Bytes.size() && Before(St.st_ctim, Settled))
     Stamp = TFileStamp::Of(St);
   return Bytes;
 }
@@ -137,9 +152,15 @@ TKey& LoadStore(HKEY Root, const QString& Path, TStoreCache& Cache)
   if (Cache.Tree && Cache.Stamp && Cache.Root == Root && ::stat(QFile::encodeName(Path).constData(), &St) == 0 &&
       TFileStamp::Of(St) == *Cache.Stamp)
     return *Cache.Tree;
-  Cache.Drop();
   std::optional<TFileStamp> Stamp;
   const std::optional<QByteArray> Bytes = ReadStoreFile(Path, Stamp);
+  // The bytes the tree was made of, too young for their stamp to tell: the
+  // same tree, without parsing them again.
+  if (Cache.Tree && Cache.Root == Root && Bytes && *Bytes == Cache.Tree->File()) {
+    Cache.Stamp = Stamp;
+    return *Cache.Tree;
+  }
+  Cache.Drop();
   try {
     Cache.Tree = RegistryFile::Parse(Bytes.value_or(QByteArray()), RootName(Root));
   } catch (const RegistryFile::TParseError& Error) {
@@ -303,9 +324,11 @@ bool Transact(HKEY Root, const std::function<bool(TKey&)>& Change, TStoreCache& 
   }
   if (!Changed)
     return false;
-  const QByteArray Bytes = RegistryFile::Serialize(Tree);
-  Cache.Drop();  // the file is about to be another
-  ReplaceFile(Path, Bytes);
+  // The file is about to be another: the changed tree leaves the cache,
+  // which only ever holds the tree of the bytes it was made of.
+  const TKey New = std::move(Tree);
+  Cache.Drop();
+  ReplaceFile(Path, RegistryFile::Serialize(New));
   return true;
 }
 

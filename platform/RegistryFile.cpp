@@ -87,18 +87,24 @@ QString FromUtf16Le(const QByteArray& Bytes)
 // characters, continued with "\" and indented by two blanks.
 QByteArray HexLines(const QByteArray& Prefix, const QByteArray& Bytes)
 {
-  QByteArray Result;
-  QByteArray Line = Prefix;
+  static constexpr char Digits[] = "0123456789abcdef";
+  QByteArray Result = Prefix;
+  Result.reserve(Prefix.size() + Bytes.size() * 3 + Bytes.size() / 8 + 8);
+  qsizetype Line = Prefix.size();  // characters on the current line
   for (qsizetype I = 0; I < Bytes.size(); ++I) {
-    if (Line.size() + 3 > 79) {
-      Result += Line + "\\\r\n";
-      Line = "  ";
+    if (Line + 3 > 79) {
+      Result += "\\\r\n  ";
+      Line = 2;
     }
-    Line += QByteArray::number(quint8(Bytes[I]), 16).rightJustified(2, '0');
-    if (I + 1 < Bytes.size())
-      Line += ',';
+    Result += Digits[quint8(Bytes[I]) >> 4];
+    Result += Digits[quint8(Bytes[I]) & 0xf];
+    Line += 2;
+    if (I + 1 < Bytes.size()) {
+      Result += ',';
+      ++Line;
+    }
   }
-  return Result + Line;
+  return Result;
 }
 
 QByteArray ValueLine(const TValue& Value)
@@ -517,13 +523,17 @@ QByteArray TParser::HexBytes(QByteArrayView First)
     }
     Text += FTrimmed;
   }
+  // Item by item in place: a list of the items would take some twenty
+  // times the bytes of a large value.
   QByteArray Bytes;
   Bytes.reserve(Text.size() / 3 + 1);
-  const QList<QByteArray> Items = Text.split(',');
-  for (qsizetype I = 0; I < Items.size(); ++I) {
-    const QByteArray Digits = Items[I].trimmed();
+  const QByteArrayView Items = Text;
+  for (qsizetype Begin = 0;;) {
+    const qsizetype Comma = IndexOf(Items, ',', Begin);
+    const qsizetype End = Comma < 0 ? Items.size() : Comma;
+    const QByteArrayView Digits = Items.sliced(Begin, End - Begin).trimmed();
     // No bytes at all, or a trailing comma.
-    if (Digits.isEmpty() && I + 1 == Items.size())
+    if (Digits.isEmpty() && Comma < 0)
       break;
     std::uint32_t Byte = 0;
     if (Digits.size() != 2 || !ParseHex(Digits, 2, Byte)) {
@@ -531,6 +541,9 @@ QByteArray TParser::HexBytes(QByteArrayView First)
       Fail(QStringLiteral("invalid hex byte \"%1\"").arg(Shown(Digits, 10)));
     }
     Bytes += char(Byte);
+    if (Comma < 0)
+      break;
+    Begin = Comma + 1;
   }
   return Bytes;
 }
@@ -881,6 +894,14 @@ TKey* TKey::MakeFromSections(const QString& KeyName) const
     FSkip = FShared = 0;
     return &Made;
   }
+  // Looked through once already: rather than once more for every name
+  // asked for, all become keys, found through the index from now on.
+  if (FSectionsSearched) {
+    MakeAllFromSections();
+    const std::size_t At = PlaceOf(FKeys, FKeyIndex, KeyName);
+    return At == NotFound ? nullptr : &FKeys[At];
+  }
+  FSectionsSearched = true;
   // Every section of that name goes to the key, in file order; the others
   // stay, in file order too.
   const TFirstNameMatch Match(KeyName);

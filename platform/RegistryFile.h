@@ -98,6 +98,8 @@ public:
   // file, a section below the root (its path below it and its value lines,
   // checked already) and value lines of the root itself, in file order.
   void HoldFile(const QByteArray& File);
+  // The bytes of the file a root was read from ("" for any other key).
+  const QByteArray& File() const { return FFile; }
   void AddSection(QByteArrayView Path, QByteArrayView ValueLines);
   void AddValueLines(QByteArrayView Lines);
 
@@ -120,6 +122,7 @@ private:
   mutable std::vector<TSection> FSections;          // below this key, not made keys yet
   mutable qsizetype FSkip = 0;    // bytes at the start of each section's path that lie above this key
   mutable qsizetype FShared = 0;  // bytes after those that every section's path starts with
+  mutable bool FSectionsSearched = false;  // for a name, once
   mutable std::vector<QByteArrayView> FValueLines;  // not read yet
 };
 

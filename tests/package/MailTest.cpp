@@ -510,6 +510,29 @@ TEST_F(MailSlowly, CancelStopsAfterTheMailUnderWay)
   EXPECT_EQ(Recipients(Server.Messages()), QStringList{"a@example.org"});
 }
 
+TEST_F(MailSlowly, TheApplicationQuittingEndsItAfterTheMailUnderWay)
+{
+  TBoxes Boxes;
+  TWatch Watch;
+  // The application's own code asks to quit while the first mail goes out.
+  Watch.Act = [](MailProgress::TMailProgress&) { QCoreApplication::quit(); };
+  Component.setMailrecipient(QStringLiteral("a@example.org;b@example.org;c@example.org"));
+  bool Returned = false;
+  // Ends the test's loop should the quit have been lost.
+  QTimer Lost;
+  Lost.setSingleShot(true);
+  QObject::connect(&Lost, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+  QTimer::singleShot(0, [&] {
+    Component.EmailDoc(Archive, QString(), Report);
+    Returned = true;
+    Lost.start(10000);
+  });
+  EXPECT_EQ(QApplication::exec(), 0) << "the quit was lost";
+  EXPECT_TRUE(Returned);
+  EXPECT_TRUE(Boxes.Shown.isEmpty());
+  EXPECT_EQ(Recipients(Server.Messages()), QStringList{"a@example.org"});
+}
+
 TEST_F(MailSlowly, EventsHandledWhileMailGoesOutHarmNothing)
 {
   TBoxes Boxes;

@@ -24,6 +24,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 
@@ -198,6 +199,64 @@ TEST_F(OneReportAtATime, AnExceptionWhileTheMailGoesIsReportedAfterIt)
   EXPECT_EQ(Shown, (QStringList{QStringLiteral("Details:\nouter"), QStringLiteral("Details:\ninner")}));
   EXPECT_EQ(Mailing.Passes, 2);
   EXPECT_EQ(Mailing.Mails, 2);
+  const QList<TArchive> Found = Archives();
+  ASSERT_EQ(Found.size(), 2);
+  EXPECT_TRUE(Found[0].Report.contains("Excep_sErrorType :outer;"));
+  EXPECT_TRUE(Found[1].Report.contains("Excep_sErrorType :inner;"));
+}
+
+TEST_F(OneReportAtATime, AFormFreedWhileItsPromptIsOpenTakesNeitherTheReportNorTheWaitingOneWithIt)
+{
+  // The main form carries the component that reports; an event run by the
+  // prompt frees the form, after another exception has come to wait.
+  auto* Form = new QWidget;
+  App().SetMainForm(Form);
+  auto* OnForm = new TRecordingVesparo(Form);
+  OnForm->SetMLDActive(true);
+  OnForm->LoadedNow();
+  Form->show();
+  TRaisingButton Inner([] { throw std::logic_error("inner"); });
+  TRaisingButton Outer([] { throw std::runtime_error("outer"); });
+  AnswerEveryBox();
+  Inside = [&Inner, Form] {
+    QMetaObject::invokeMethod(&Inner.Button, &QPushButton::click, Qt::QueuedConnection);
+    Form->deleteLater();
+  };
+  const QPointer<QWidget> Watched(Form);
+  Outer.Click();
+  App().SetMainForm(nullptr);
+
+  EXPECT_TRUE(Watched.isNull());
+  // The outer report was completed; the waiting one was handed to the
+  // application, which has no handler left, and shown there.
+  ASSERT_EQ(Shown.size(), 2);
+  EXPECT_EQ(Shown[0], QStringLiteral("Details:\nouter"));
+  EXPECT_EQ(Shown[1], QStringLiteral("inner"));
+  const QList<TArchive> Found = Archives();
+  ASSERT_EQ(Found.size(), 1);
+  EXPECT_TRUE(Found[0].Report.contains("Excep_sErrorType :outer;"));
+  EXPECT_EQ(CommentLine(Found[0].Report, "Zip file path : "), Found[0].Path);
+}
+
+TEST_F(OneReportAtATime, AnExceptionForAComponentLoadedDuringThePromptWaitsAsWell)
+{
+  // Were it not to wait, it would wait for the report file's lock, held by
+  // this very process, and end in the plain message.
+  Vesparo::ReportLockWaitMs = 300;
+  std::unique_ptr<TRecordingVesparo> Later;
+  TRaisingButton Inner([] { throw std::logic_error("inner"); });
+  TRaisingButton Outer([] { throw std::runtime_error("outer"); });
+  AnswerEveryBox();
+  Inside = [&Inner, &Later] {
+    Later = std::make_unique<TRecordingVesparo>();
+    Later->SetMLDActive(true);
+    Later->LoadedNow();
+    QMetaObject::invokeMethod(&Inner.Button, &QPushButton::click, Qt::QueuedConnection);
+  };
+  Outer.Click();
+  EXPECT_EQ(Later->Passes, 0);
+
+  EXPECT_EQ(Shown, (QStringList{QStringLiteral("Details:\nouter"), QStringLiteral("Details:\ninner")}));
   const QList<TArchive> Found = Archives();
   ASSERT_EQ(Found.size(), 2);
   EXPECT_TRUE(Found[0].Report.contains("Excep_sErrorType :outer;"));

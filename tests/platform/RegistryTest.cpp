@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -57,6 +58,58 @@ int InChild(const std::function<int()>& Body)
 }
 
 bool ExitedWith(int Status, int Code) { return WIFEXITED(Status) && WEXITSTATUS(Status) == Code; }
+
+// A small ext2 file system mounted from an image for the object's lifetime.
+// Its inodes of 128 bytes keep times in whole seconds, as older and network
+// file systems do. Needs root and a loop device; Why says what was missing.
+class TWholeSecondsFileSystem {
+public:
+  explicit TWholeSecondsFileSystem(const QString& Folder) : FFolder(Folder)
+  {
+    if (::geteuid() != 0) {
+      Why = QStringLiteral("mounting a file system needs root");
+      return;
+    }
+    const QString Image = Folder + QStringLiteral(".img");
+    QDir().mkpath(Folder);
+    QFile File(Image);
+    if (!File.open(QIODevice::WriteOnly) || !File.resize(8 << 20)) {
+      Why = QStringLiteral("cannot make the image");
+      return;
+    }
+    File.close();
+    if (!Run(QStringLiteral("mkfs.ext2"), {QStringLiteral("-q"), QStringLiteral("-F"), QStringLiteral("-I"),
+                                           QStringLiteral("128"), Image}) ||
+        !Run(QStringLiteral("mount"), {QStringLiteral("-o"), QStringLiteral("loop"), Image, Folder}))
+      return;
+    FMounted = true;
+  }
+  ~TWholeSecondsFileSystem()
+  {
+    if (FMounted)
+      Run(QStringLiteral("umount"), {FFolder});
+  }
+  TWholeSecondsFileSystem(const TWholeSecondsFileSystem&) = delete;
+  TWholeSecondsFileSystem& operator=(const TWholeSecondsFileSystem&) = delete;
+
+  QString Why;
+
+private:
+  bool Run(const QString& Program, const QStringList& Arguments)
+  {
+    QProcess Process;
+    Process.setProcessChannelMode(QProcess::MergedChannels);
+    Process.start(Program, Arguments);
+    if (Process.waitForFinished(60000) && Process.exitStatus() == QProcess::NormalExit && Process.exitCode() == 0)
+      return true;
+    Why = QStringLiteral("%1 failed: %2 %3")
+            .arg(Program, Process.errorString(), QString::fromLocal8Bit(Process.readAll()).trimmed());
+    return false;
+  }
+
+  QString FFolder;
+  bool FMounted = false;
+};
 
 std::string Text(const QString& S) { return S.toStdString(); }
 
@@ -503,6 +556,33 @@ TEST(RegistryStore, AnObjectSeesEveryChangeOfTheFileItHasRead)
   EXPECT_EQ(Reg.ReadString(QStringLiteral("V")), QStringLiteral("other"));
 }
 
+TEST(RegistryStore, AChangeInTheSecondOfTheLastIsSeenWhereTimesAreWholeSeconds)
+{
+  TTempEnvironment Env;
+  const QString Config = Env.Root() + QStringLiteral("/seconds");
+  TWholeSecondsFileSystem FileSystem(Config);
+  if (!FileSystem.Why.isEmpty())
+    GTEST_SKIP() << Text(FileSystem.Why);
+  Env.Set("XDG_CONFIG_HOME", Config);
+  // Rewritten in place with the same size, as an editor may save it; each
+  // change comes within a few milliseconds, nearly always in one second.
+  const auto Store = [](int Digit) {
+    return Header + "[HKEY_CURRENT_USER\\Software]\r\n\"V\"=\"" + QByteArray::number(Digit) + "\"\r\n";
+  };
+  TRegistry Reg;
+  for (int Round = 0; Round < 10; ++Round) {
+    SCOPED_TRACE(Round);
+    WriteUserFile(Store(Round));
+    ASSERT_TRUE(Reg.OpenKey(QStringLiteral("\\Software"), false)) << Text(Reg.LastError());
+    ASSERT_EQ(Reg.ReadString(QStringLiteral("V")), QString::number(Round));
+    WriteUserFile(Store(9 - Round));
+    EXPECT_EQ(Reg.ReadString(QStringLiteral("V")), QString::number(9 - Round));
+    // A change made on top of the file keeps what the other made.
+    Reg.WriteString(QStringLiteral("W"), QStringLiteral("w"));
+    EXPECT_TRUE(ReadAll(UserFile()).contains("\"V\"=\"" + QByteArray::number(9 - Round) + "\"")) << ReadAll(UserFile()).toStdString();
+  }
+}
+
 // Size and limits ---------------------------------------------------------------
 
 TEST(RegistryScale, ManySiblingsAreFoundInAnyCaseAndKeepTheirOrder)
@@ -698,6 +778,19 @@ TEST(RegistryCorruptFile, UnreadableFileIsReported)
   EXPECT_THROW(Reg.ReadString(QStringLiteral("A")), ERegistryException);
   EXPECT_THROW(Reg.WriteString(QStringLiteral("A"), QStringLiteral("a")), ERegistryException);
   EXPECT_TRUE(QFileInfo(UserFile()).isDir());
+
+  // A pipe, which would wait for a writer, and a link to an endless device.
+  ASSERT_TRUE(QDir(UserFile()).removeRecursively());
+  ASSERT_EQ(::mkfifo(QFile::encodeName(UserFile()).constData(), 0600), 0);
+  for (const bool Pipe : {true, false}) {
+    SCOPED_TRACE(Pipe ? "pipe" : "device");
+    TRegistry Other;
+    EXPECT_FALSE(Other.KeyExists(QStringLiteral("Software")));
+    EXPECT_TRUE(Other.LastError().contains(QStringLiteral("is no regular file"))) << Text(Other.LastError());
+    EXPECT_FALSE(Other.OpenKey(QStringLiteral("Software"), true));
+    ASSERT_TRUE(QFile::remove(UserFile()));
+    ASSERT_EQ(::symlink("/dev/zero", QFile::encodeName(UserFile()).constData()), 0);
+  }
 }
 
 // Several processes -----------------------------------------------------------
