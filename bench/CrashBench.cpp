@@ -1,7 +1,8 @@
 // A crash to its whole report, beside the demo's own start and quit, in the
 // same run: BM_CrashToReport starts `vesparo-demo --crash segv --unattended`
 // and waits until report, archive and copy exist; BM_StartAndQuit starts
-// `vesparo-demo --quit-when-shown` and waits for its end. Offscreen, with a
+// `vesparo-demo --quit-when-shown` and waits for its end; BM_RaiseToReport
+// is the report of an exception. Offscreen, with a
 // fresh data folder for each run. BM_InstallHandlers is what arming the
 // crash handlers costs a program at load.
 
@@ -79,24 +80,41 @@ void BM_StartAndQuit(benchmark::State& State)
 }
 BENCHMARK(BM_StartAndQuit)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 
-void BM_CrashToReport(benchmark::State& State)
+// Starts the demo with Arguments and waits until report, archive and copy
+// exist and the demo has ended, as Ending says it ends.
+void StartToReport(benchmark::State& State, const QStringList& Arguments, QProcess::ExitStatus Ending)
 {
   TDemo Demo;
   int Run = 0;
   for (auto _ : State) {
     QProcess Process;
-    Demo.Start(Process, ++Run, {QStringLiteral("--crash"), QStringLiteral("segv"), QStringLiteral("--unattended")});
+    Demo.Start(Process, ++Run, Arguments);
     const TClock::time_point Deadline = TClock::now() + std::chrono::seconds(60);
     while (!Demo.Reported(Run) && TClock::now() < Deadline)
       QThread::msleep(2);
     Process.waitForFinished(60000);
-    if (!Demo.Reported(Run) || Process.exitStatus() != QProcess::CrashExit) {
-      State.SkipWithError("the crash was not reported");
+    if (!Demo.Reported(Run) || Process.exitStatus() != Ending) {
+      State.SkipWithError("no report");
       return;
     }
   }
 }
+
+void BM_CrashToReport(benchmark::State& State)
+{
+  StartToReport(State, {QStringLiteral("--crash"), QStringLiteral("segv"), QStringLiteral("--unattended")},
+                QProcess::CrashExit);
+}
 BENCHMARK(BM_CrashToReport)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+
+// The same report for an exception, inside the demo: what the helper's
+// own start, unwinding and symbols add.
+void BM_RaiseToReport(benchmark::State& State)
+{
+  StartToReport(State, {QStringLiteral("--raise"), QStringLiteral("bench"), QStringLiteral("--unattended")},
+                QProcess::NormalExit);
+}
+BENCHMARK(BM_RaiseToReport)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 
 void BM_InstallHandlers(benchmark::State& State)
 {
