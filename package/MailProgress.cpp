@@ -1,5 +1,8 @@
 #include "package/MailProgress.h"
 
+#include "hostfw/Exceptions.h"
+#include "package/PackageLog.h"
+
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDialogButtonBox>
@@ -88,6 +91,8 @@ MailAutomation::HRESULT TMailProgress::Send(MailAutomation::TMailItem& Item, QSt
         if (MailAutomation::Failed(Result))
           Reason = MailAutomation::ErrorDescription();
       } catch (...) {
+        qCWarning(PackageLog).noquote() << "the mail could not be composed:"
+                                        << Exceptions::MessageOf(std::current_exception());
         Result = MailAutomation::E_FAIL;
         Reason = QStringLiteral("the mail could not be composed");
       }

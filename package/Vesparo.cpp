@@ -8,6 +8,7 @@
 #include "package/Edition.h"
 #include "package/HmldFormat.h"
 #include "package/MailProgress.h"
+#include "package/PackageLog.h"
 #include "package/VesparoCrash.h"
 #include "package/VesparoEnvironment.h"
 #include "package/Vesparoutil.h"
@@ -94,6 +95,8 @@ void ShowFailure(const std::exception_ptr& E)
     if (auto* App = Application::Instance())
       App->ShowException(E);
   } catch (...) {
+    qCWarning(PackageLog).noquote() << "a failed report could not be shown:" << Exceptions::MessageOf(E)
+                                    << "- showing it failed:" << Exceptions::MessageOf(std::current_exception());
   }
 }
 }  // namespace
@@ -174,10 +177,14 @@ bool TCVVesparo::VersionInformation()
     return true;
   } catch (...) {
     // Whatever was written stays; the pipeline goes on with its own sections.
+    qCWarning(PackageLog).noquote() << "the report's environment is incomplete:"
+                                    << Exceptions::MessageOf(std::current_exception());
     // The file may be closed already when the process list failed.
     try {
       Report.Close();
     } catch (...) {
+      qCWarning(PackageLog).noquote() << "the report could not be closed after its environment:"
+                                      << Exceptions::MessageOf(std::current_exception());
     }
     return false;
   }
@@ -353,6 +360,8 @@ void TCVVesparo::ReadApplicationinfoFromFile(const QString& FileName, QString& T
     File.Close();
     Text = Result;
   } catch (...) {
+    qCWarning(PackageLog).noquote() << "the report could not be read back for the prompt:"
+                                    << Exceptions::MessageOf(std::current_exception());
     Text.clear();
   }
 }
@@ -474,12 +483,15 @@ void TCVVesparo::EmailDoc(const QString& AttachmentPath, const QString& Comment,
       if (MailAutomation::Failed(Sent))
         throw EOleError(QStringLiteral("Send: %1").arg(Failure), Sent);
     } catch (const EOleError& E) {
+      qCWarning(PackageLog).noquote() << QStringLiteral("no mail to %1:").arg(Recipient) << E.Message();
       ShowMailNotSent();
       // A server that never answered counts as a mail program that is not
       // there: the other recipients would only wait for it in turn.
       if (E.ErrorCode == MailAutomation::MAPI_E_NETWORK_ERROR)
         break;
     } catch (...) {
+      qCWarning(PackageLog).noquote() << QStringLiteral("no mail to %1:").arg(Recipient)
+                                      << Exceptions::MessageOf(std::current_exception());
       ShowMailNotSent();
     }
   }
@@ -514,6 +526,8 @@ void HandOffReportToViewer()
     Shell::ShellExecute(App ? App->Handle() : nullptr, QStringLiteral("open"), Viewer, Parameter, QString(),
                         Shell::SW_SHOWNORMAL);
   } catch (...) {
+    qCWarning(PackageLog).noquote() << "the report viewer is not started:"
+                                    << Exceptions::MessageOf(std::current_exception());
   }
 }
 

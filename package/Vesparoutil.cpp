@@ -1,6 +1,7 @@
 #include "package/Vesparoutil.h"
 
 #include "hostfw/Application.h"
+#include "package/PackageLog.h"
 #include "platform/Registry.h"
 #include "platform/ShellFolders.h"
 
@@ -82,8 +83,9 @@ QString FullHmldFilePath() { return ReportFilePathFor(ApplicationExeName()); }
 
 void ForceDataFolder(const QString& Folder)
 {
-  if (!QFileInfo(Folder).isDir())
-    QDir().mkpath(Folder);
+  // A folder that cannot be made is told by the step that writes into it.
+  if (!QFileInfo(Folder).isDir() && !QDir().mkpath(Folder))
+    qCWarning(PackageLog).noquote() << "the data folder could not be made:" << Folder;
 }
 
 FileLock::TLockResult LockReportFile(FileLock::TFileLock& Lock, const QString& ReportPath, int TimeoutMs)

@@ -6,6 +6,7 @@
 #include "hostfw/Exceptions.h"
 #include "hostfw/FormatSettings.h"
 #include "hostfw/TempFile.h"
+#include "package/PackageLog.h"
 #include "package/SynZip.h"
 #include "platform/Screen.h"
 
@@ -141,6 +142,8 @@ QString SynZipZipper(const QString& ZipPath, const QString& FirstFile)
       try {
         Zip.AddDeflated(File, true, 6);
       } catch (...) {
+        qCWarning(PackageLog).noquote() << QStringLiteral("%1 is not in the archive %2:").arg(File, ZipPath)
+                                        << Exceptions::MessageOf(std::current_exception());
         if (Zip.WriteFailed())
           break;
       }
@@ -164,14 +167,21 @@ QString CopybugReportToFolder(const QString& ExeFolder, const QString& ZipPath)
     QDir().mkpath(Folder);
   // Only a whole archive is copied; none, or an empty file, gives no copy.
   QFile Source(ZipPath);
-  if (ZipPath.isEmpty() || !Source.open(QIODevice::ReadOnly) || Source.size() == 0)
+  if (ZipPath.isEmpty())
+    return {};
+  if (!Source.open(QIODevice::ReadOnly)) {
+    qCWarning(PackageLog).noquote() << QStringLiteral("no copy of %1:").arg(ZipPath) << Source.errorString();
+    return {};
+  }
+  if (Source.size() == 0)
     return {};
   // A folder the user may not write in (an installed program's) gives no
   // copy and no complaint; a copy that fails half-way is removed and told.
   std::optional<TempFile::TTempFile> Copy;
   try {
     Copy.emplace(Folder, QFileInfo(Target).fileName());
-  } catch (const EInOutError&) {
+  } catch (const EInOutError& Error) {
+    qCWarning(PackageLog).noquote() << QStringLiteral("no copy of %1 in %2:").arg(ZipPath, Folder) << Error.Message();
     return {};
   }
   QByteArray Chunk;

@@ -1,5 +1,7 @@
 #include "tools/demo/DemoOptions.h"
 
+#include <QCommandLineParser>
+
 int TDemoOptions::RequestedRaises() const
 {
   if (RaiseDuringPrompt || RaiseTwice)
@@ -11,6 +13,38 @@ namespace {
 // The longest message --raise-repeated makes: beyond it the demo would only
 // measure the machine's memory.
 constexpr qint64 MaxRepeatedBytes = qint64(1) << 30;
+
+// An option of the table: an option with a value says what the value is,
+// for the error when it is missing (a switch says nothing), and where it
+// goes.
+struct TOptionSpec {
+  const char* Name;
+  const char* Needs;
+  void (*Apply)(TDemoOptions& Options, const QString& Value);
+};
+
+// --raise-repeated TEXT COUNT: the parser takes one value an option, so
+// COUNT is the one positional argument, read once the others are in.
+constexpr const char* RaiseRepeatedName = "raise-repeated";
+constexpr const char* RaiseRepeatedNeeds = "a text and a count (0 or more)";
+
+constexpr TOptionSpec OptionSpecs[] = {
+  {"raise", "a message", [](TDemoOptions& O, const QString& V) { O.RaiseMessage = V; }},
+  {"raise-twice", nullptr, [](TDemoOptions& O, const QString&) { O.RaiseTwice = true; }},
+  {"raise-during-prompt", nullptr, [](TDemoOptions& O, const QString&) { O.RaiseDuringPrompt = true; }},
+  {"inactive", nullptr, [](TDemoOptions& O, const QString&) { O.Inactive = true; }},
+  {"unattended", nullptr, [](TDemoOptions& O, const QString&) { O.Unattended = true; }},
+  {"comment", "a text", [](TDemoOptions& O, const QString& V) { O.Comment = V; }},
+  {"mail-to", "a text", [](TDemoOptions& O, const QString& V) { O.MailTo = V; }},
+  {"mail-subject", "a text", [](TDemoOptions& O, const QString& V) { O.MailSubject = V; }},
+  {"mail-message", "a text", [](TDemoOptions& O, const QString& V) { O.MailMessage = V; }},
+  {"mail-attach", nullptr, [](TDemoOptions& O, const QString&) { O.MailAttach = true; }},
+  {"raise-in-worker", "a message", [](TDemoOptions& O, const QString& V) { O.RaiseInWorker = V; }},
+  {RaiseRepeatedName, RaiseRepeatedNeeds, nullptr},
+  {"crash", "one of: segv, abort, fpe, stack-overflow, terminate, qthread",
+   [](TDemoOptions& O, const QString& V) { O.Crash = V; }},
+  {"quit-when-shown", nullptr, [](TDemoOptions& O, const QString&) { O.QuitWhenShown = true; }},
+};
 
 QString WithCEscapes(const QString& Text)
 {
@@ -29,80 +63,75 @@ QString WithCEscapes(const QString& Text)
   }
   return Result;
 }
+
+QString NeedsText(const char* Name, const char* Needs)
+{
+  return QStringLiteral("--%1 needs %2").arg(QLatin1String(Name), QLatin1String(Needs));
+}
+
+// Why the parser refused the command line, as the demo says it: an option
+// whose value is missing (only the last argument can miss one), else the
+// first argument it does not know.
+QString ParseError(const QCommandLineParser& Parser, const QStringList& Arguments)
+{
+  if (Arguments.size() > 1)
+    for (const TOptionSpec& Spec : OptionSpecs)
+      if (Spec.Needs && Arguments.last() == QLatin1String("--") + QLatin1String(Spec.Name))
+        return NeedsText(Spec.Name, Spec.Needs);
+  const QString Unknown = Parser.unknownOptionNames().value(0);
+  if (Unknown.isEmpty())
+    return Parser.errorText();
+  // A count below 0 looks like an option to the parser.
+  bool Number = false;
+  Unknown.toLongLong(&Number);
+  if (Number && Parser.isSet(QLatin1String(RaiseRepeatedName)))
+    return NeedsText(RaiseRepeatedName, RaiseRepeatedNeeds);
+  return QStringLiteral("unknown argument: %1%2").arg(QLatin1String(Unknown.size() == 1 ? "-" : "--"), Unknown);
+}
+
+// The text and count of --raise-repeated, or the error.
+QString TakeRaiseRepeated(const QCommandLineParser& Parser, QStringList& Positional, TDemoOptions& Options)
+{
+  bool Number = false;
+  const qint64 Count = Positional.isEmpty() ? 0 : Positional.takeFirst().toLongLong(&Number);
+  if (!Number || Count < 0)
+    return NeedsText(RaiseRepeatedName, RaiseRepeatedNeeds);
+  const QString Text = WithCEscapes(Parser.value(QLatin1String(RaiseRepeatedName)));
+  if (Count > 0 && Text.toUtf8().size() > MaxRepeatedBytes / Count)
+    return QStringLiteral("--raise-repeated: the message would be longer than 1 GiB");
+  Options.RaiseRepeated = TDemoOptions::TRepeated{Text, Count};
+  return {};
+}
 }  // namespace
 
 TDemoOptions ParseDemoOptions(const QStringList& Arguments)
 {
   TDemoOptions Options;
-  for (int I = 1; I < Arguments.size(); ++I) {
-    const QString& Argument = Arguments[I];
-    if (Argument == QLatin1String("--raise")) {
-      if (I + 1 >= Arguments.size()) {
-        Options.Error = QStringLiteral("--raise needs a message");
-        return Options;
-      }
-      Options.RaiseMessage = Arguments[++I];
-    } else if (Argument == QLatin1String("--raise-twice")) {
-      Options.RaiseTwice = true;
-    } else if (Argument == QLatin1String("--raise-during-prompt")) {
-      Options.RaiseDuringPrompt = true;
-    } else if (Argument == QLatin1String("--inactive")) {
-      Options.Inactive = true;
-    } else if (Argument == QLatin1String("--unattended")) {
-      Options.Unattended = true;
-    } else if (Argument == QLatin1String("--mail-attach")) {
-      Options.MailAttach = true;
-    } else if (Argument == QLatin1String("--mail-to") || Argument == QLatin1String("--mail-subject") ||
-               Argument == QLatin1String("--mail-message")) {
-      if (I + 1 >= Arguments.size()) {
-        Options.Error = QStringLiteral("%1 needs a text").arg(Argument);
-        return Options;
-      }
-      const QString& Text = Arguments[++I];
-      if (Argument == QLatin1String("--mail-to"))
-        Options.MailTo = Text;
-      else if (Argument == QLatin1String("--mail-subject"))
-        Options.MailSubject = Text;
-      else
-        Options.MailMessage = Text;
-    } else if (Argument == QLatin1String("--raise-in-worker")) {
-      if (I + 1 >= Arguments.size()) {
-        Options.Error = QStringLiteral("--raise-in-worker needs a message");
-        return Options;
-      }
-      Options.RaiseInWorker = Arguments[++I];
-    } else if (Argument == QLatin1String("--raise-repeated")) {
-      bool Number = false;
-      const qint64 Count = I + 2 < Arguments.size() ? Arguments[I + 2].toLongLong(&Number) : 0;
-      if (!Number || Count < 0) {
-        Options.Error = QStringLiteral("--raise-repeated needs a text and a count (0 or more)");
-        return Options;
-      }
-      const QString Text = WithCEscapes(Arguments[I + 1]);
-      if (Count > 0 && Text.toUtf8().size() > MaxRepeatedBytes / Count) {
-        Options.Error = QStringLiteral("--raise-repeated: the message would be longer than 1 GiB");
-        return Options;
-      }
-      Options.RaiseRepeated = TDemoOptions::TRepeated{Text, Count};
-      I += 2;
-    } else if (Argument == QLatin1String("--crash")) {
-      if (I + 1 >= Arguments.size() || !CrashKinds.contains(Arguments[I + 1])) {
-        Options.Error = QStringLiteral("--crash needs one of: %1").arg(CrashKinds.join(QStringLiteral(", ")));
-        return Options;
-      }
-      Options.Crash = Arguments[++I];
-    } else if (Argument == QLatin1String("--quit-when-shown")) {
-      Options.QuitWhenShown = true;
-    } else if (Argument == QLatin1String("--comment")) {
-      if (I + 1 >= Arguments.size()) {
-        Options.Error = QStringLiteral("--comment needs a text");
-        return Options;
-      }
-      Options.Comment = Arguments[++I];
-    } else {
-      Options.Error = QStringLiteral("unknown argument: %1").arg(Argument);
+  QCommandLineParser Parser;
+  for (const TOptionSpec& Spec : OptionSpecs)
+    Parser.addOption(QCommandLineOption(QLatin1String(Spec.Name), QString(),
+                                       Spec.Needs ? QStringLiteral("value") : QString()));
+  if (!Parser.parse(Arguments)) {
+    Options.Error = ParseError(Parser, Arguments);
+    return Options;
+  }
+  for (const TOptionSpec& Spec : OptionSpecs)
+    if (Spec.Apply && Parser.isSet(QLatin1String(Spec.Name)))
+      Spec.Apply(Options, Parser.value(QLatin1String(Spec.Name)));
+
+  QStringList Positional = Parser.positionalArguments();
+  if (Parser.isSet(QLatin1String(RaiseRepeatedName))) {
+    Options.Error = TakeRaiseRepeated(Parser, Positional, Options);
+    if (!Options.Error.isEmpty())
       return Options;
-    }
+  }
+  if (!Positional.isEmpty()) {
+    Options.Error = QStringLiteral("unknown argument: %1").arg(Positional.first());
+    return Options;
+  }
+  if (Options.Crash && !CrashKinds.contains(*Options.Crash)) {
+    Options.Error = QStringLiteral("--crash needs one of: %1").arg(CrashKinds.join(QStringLiteral(", ")));
+    return Options;
   }
   if (int(Options.RaiseMessage.has_value()) + int(Options.RaiseInWorker.has_value()) +
         int(Options.RaiseRepeated.has_value()) + int(Options.Crash.has_value()) + int(Options.QuitWhenShown) >

@@ -5,6 +5,7 @@
 #include "hostfw/StringGrid.h"
 #include "package/u_errorFileReader.h"
 
+#include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
 
@@ -109,18 +110,24 @@ QString ReportPathFromParameter(const QString& Parameter)
 TViewerCommand ParseViewerCommand(const QStringList& Arguments)
 {
   TViewerCommand Command;
-  if (Arguments.isEmpty())
+  QCommandLineParser Parser;
+  const QCommandLineOption Print(QStringLiteral("print"), QString(), QStringLiteral("FILE"));
+  const QCommandLineOption Help({QStringLiteral("h"), QStringLiteral("help")}, QString());
+  Parser.addOptions({Print, Help});
+  // Options come first: once the report path has begun, every word is part
+  // of it.
+  Parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+  if (!Parser.parse(QStringList{QString()} + Arguments) || Parser.isSet(Help))
     return Command;
-  if (Arguments.first() == QLatin1String("--print")) {
-    if (Arguments.size() == 2 && !Arguments[1].isEmpty()) {
+  const QStringList Parameters = Parser.positionalArguments();
+  if (Parser.isSet(Print)) {
+    if (Parameters.isEmpty() && Parser.values(Print).size() == 1 && !Parser.value(Print).isEmpty()) {
       Command.Kind = TViewerCommand::Print;
-      Command.FileName = Arguments[1];
+      Command.FileName = Parser.value(Print);
     }
     return Command;
   }
-  if (Arguments.first() == QLatin1String("--help") || Arguments.first() == QLatin1String("-h"))
-    return Command;
-  const QString Parameter = Arguments.join(QLatin1Char(' '));
+  const QString Parameter = Parameters.join(QLatin1Char(' '));
   if (Parameter.isEmpty())
     return Command;
   Command.Kind = TViewerCommand::Show;

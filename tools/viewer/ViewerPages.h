@@ -33,9 +33,10 @@ struct TViewerCommand {
   QString FileName;  // Print: the file; Show: the parameter as given
 };
 
-// "FILE^PATH" shows the report, "--print FILE" prints it; anything else asks
-// for the usage. Parameters that a shell split apart at blanks are joined
-// again with blanks.
+// "FILE^PATH" shows the report, "--print FILE" prints it; anything else
+// (-h, --help, an option it does not know) asks for the usage. Options come
+// first: parameters from the path on, which a shell may have split apart at
+// blanks, are joined again with blanks.
 TViewerCommand ParseViewerCommand(const QStringList& Arguments);
 
 inline constexpr const char* ViewerUsage =
