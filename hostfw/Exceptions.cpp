@@ -1,8 +1,7 @@
 #include "hostfw/Exceptions.h"
 
+#include "platform/Posix.h"
 #include "platform/StackTrace.h"
-
-#include <cxxabi.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -49,10 +48,7 @@ namespace Exceptions {
 
 QString Demangle(const char* MangledName)
 {
-  int Status = 0;
-  std::unique_ptr<char, void (*)(void*)> Name(abi::__cxa_demangle(MangledName, nullptr, nullptr, &Status),
-                                              std::free);
-  return QString::fromUtf8(Status == 0 && Name ? Name.get() : MangledName);
+  return Posix::Demangled(MangledName).value_or(QString::fromUtf8(MangledName));
 }
 
 QString ClassNameOf(const std::exception_ptr& E)

@@ -1,12 +1,15 @@
 #include "hostfw/TempFile.h"
 
 #include "hostfw/Exceptions.h"
+#include "hostfw/Logging.h"
+#include "platform/Posix.h"
 
 #include <QFileInfo>
 #include <QRandomGenerator>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -41,17 +44,20 @@ TTempFile::TTempFile(const QString& Folder, const QString& Name) : FShownName(Fo
   // Not mkstemp: its files are private to the user, where the final file
   // gets the permissions the user's umask gives any other new file.
   const QByteArray Prefix = QFile::encodeName(Folder + QStringLiteral("/.") + Name) + '.';
-  int Handle = -1;
+  Posix::TFd Handle;
   QByteArray Candidate;
-  for (int Try = 0; Handle < 0; ++Try) {
+  for (int Try = 0; !Handle.IsOpen(); ++Try) {
     Candidate = Prefix + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
-    Handle = ::open(Candidate.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (Handle < 0 && (errno != EEXIST || Try >= 100))
+    Handle = Posix::Open(Candidate, O_WRONLY | O_CREAT | O_EXCL, 0666);
+    if (!Handle.IsOpen() && (errno != EEXIST || Try >= 100))
       Raise(QStringLiteral("Rewrite"), FShownName, errno);
   }
   FPath = QFile::decodeName(Candidate);
-  if (!FFile.open(Handle, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
-    ::close(Handle);
+  // From here the file closes the descriptor.
+  if (FFile.open(Handle.Get(), QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+    Handle.Release();
+  } else {
+    Handle.Close();
     ::unlink(Candidate.constData());
     Raise(QStringLiteral("Rewrite"), FShownName, EIO);
   }
@@ -91,12 +97,10 @@ bool TTempFile::PlaceNew(const QString& Target)
   FPlaced = true;
   FPath = Target;
   // The new name is lasting only once its folder is written out too.
-  const int Folder = ::open(QFile::encodeName(QFileInfo(Target).absolutePath()).constData(),
-                            O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (Folder >= 0) {
-    ::fsync(Folder);
-    ::close(Folder);
-  }
+  const Posix::TFd Folder = Posix::Open(QFile::encodeName(QFileInfo(Target).absolutePath()), O_RDONLY | O_DIRECTORY);
+  if (!Folder.IsOpen() || ::fsync(Folder.Get()) != 0)
+    qCWarning(Logging::HostFw, "The folder of \"%s\" was not flushed: %s", qUtf8Printable(Target),
+              std::strerror(errno));
   return true;
 }
 

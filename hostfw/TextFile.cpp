@@ -1,6 +1,7 @@
 #include "hostfw/TextFile.h"
 
 #include "hostfw/Exceptions.h"
+#include "hostfw/Logging.h"
 #include "platform/AnsiCodePage.h"
 
 #include <QFile>
@@ -41,6 +42,8 @@ TTextFile::~TTextFile()
     Close();
   } catch (...) {
     // A destructor must not throw; Close has released the handle already.
+    qCWarning(Logging::HostFw, "\"%s\" was not closed whole: %s", qUtf8Printable(FFileName),
+              qUtf8Printable(Exceptions::MessageOf(std::current_exception())));
   }
 }
 
@@ -54,13 +57,10 @@ void TTextFile::Open(int Flags, TMode Mode)
   Close();
   const QString Operation = Mode == TMode::Read ? OpReset() : (Flags & O_APPEND) ? OpAppend() : OpRewrite();
   const QByteArray Path = QFile::encodeName(FFileName);
-  int Handle;
-  do {
-    Handle = ::open(Path.constData(), Flags | O_CLOEXEC, 0666);
-  } while (Handle < 0 && errno == EINTR);
-  if (Handle < 0)
+  Posix::TFd Handle = Posix::Open(Path, Flags, 0666);
+  if (!Handle.IsOpen())
     throw EInOutError::FromErrno(Operation, FFileName, errno);
-  FHandle = Handle;
+  FHandle = std::move(Handle);
   FMode = Mode;
   FPending.clear();
   FReadBuffer.clear();
@@ -93,22 +93,11 @@ void TTextFile::Flush()
     return;
   const QString Chunk = std::exchange(FPending, QString());
   const QByteArray Bytes = AnsiCodePage::ToAnsi(Chunk);
-  const char* P = Bytes.constData();
-  qsizetype Left = Bytes.size();
-  while (Left > 0) {
-    const ssize_t N = ::write(FHandle, P, static_cast<size_t>(Left));
-    if (N < 0) {
-      if (errno == EINTR)
-        continue;
-      const int Error = errno;
-      ::close(FHandle);
-      FHandle = -1;
-      FMode = TMode::Closed;
-      FPending.clear();
-      throw EInOutError::FromErrno(OpWrite(), FFileName, Error);
-    }
-    P += N;
-    Left -= N;
+  if (const int Error = Posix::WriteAll(FHandle.Get(), Bytes.constData(), static_cast<size_t>(Bytes.size()))) {
+    FHandle.Close();
+    FMode = TMode::Closed;
+    FPending.clear();
+    throw EInOutError::FromErrno(OpWrite(), FFileName, Error);
   }
 }
 
@@ -119,16 +108,14 @@ void TTextFile::Close()
   if (FMode == TMode::Write) {
     Flush();
   }
-  const int Handle = FHandle;
-  FHandle = -1;
   FMode = TMode::Closed;
   FPending.clear();
   FReadBuffer.clear();
   FReadPos = 0;
   FAtEnd = false;
   // No retry on EINTR: Linux releases the descriptor even then.
-  if (::close(Handle) != 0 && errno != EINTR)
-    throw EInOutError::FromErrno(OpClose(), FFileName, errno);
+  if (const int Error = FHandle.Close(); Error != 0 && Error != EINTR)
+    throw EInOutError::FromErrno(OpClose(), FFileName, Error);
 }
 
 void TTextFile::Fill()
@@ -141,15 +128,11 @@ void TTextFile::Fill()
   }
   const qsizetype Old = FReadBuffer.size();
   FReadBuffer.resize(Old + ReadChunk);
-  ssize_t N;
-  do {
-    N = ::read(FHandle, FReadBuffer.data() + Old, static_cast<size_t>(ReadChunk));
-  } while (N < 0 && errno == EINTR);
+  const ssize_t N = Posix::ReadSome(FHandle.Get(), FReadBuffer.data() + Old, static_cast<size_t>(ReadChunk));
   if (N < 0) {
     const int Error = errno;
     FReadBuffer.clear();
-    ::close(FHandle);
-    FHandle = -1;
+    FHandle.Close();
     FMode = TMode::Closed;
     throw EInOutError::FromErrno(OpRead(), FFileName, Error);
   }

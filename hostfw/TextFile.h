@@ -5,6 +5,8 @@
 // EInOutError with the operating system's error code; read lines end at
 // CR LF, LF or a lone CR.
 
+#include "platform/Posix.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -41,7 +43,7 @@ private:
   void Fill();
 
   QString FFileName;
-  int FHandle = -1;
+  Posix::TFd FHandle;
   TMode FMode = TMode::Closed;
   QString FPending;      // text written but not yet converted and stored
   QByteArray FReadBuffer;

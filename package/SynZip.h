@@ -7,6 +7,7 @@
 // ZIP64 records, on a single disk. All fields are little-endian.
 
 #include "hostfw/Exceptions.h"
+#include "platform/Posix.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -204,7 +205,7 @@ public:
 
   const QString& FileName() const { return FFileName; }
   int Count() const { return FCount; }
-  bool HasHandle() const { return FHandle >= 0; }
+  bool HasHandle() const { return FHandle.IsOpen(); }
   // An add failed in the archive, not in reading its file (a file that
   // cannot be opened or read does not count): the archive is short of
   // what it was given.
@@ -212,7 +213,7 @@ public:
 
 private:
   // A writer on a handle that is already open (CreateFrom).
-  TZipWrite(const QString& aFileName, int Handle);
+  TZipWrite(const QString& aFileName, Posix::TFd Handle);
   // Makes sure a record exists at index Count for the entry being added,
   // fresh and zeroed; refuses an entry the end record could not count.
   TZipWriteEntry& NextEntry(const QString& aZipName);
@@ -233,7 +234,7 @@ private:
   std::uint32_t FAppendOffset = 0;
   QString FFileName;
   std::uint32_t FMagic = 0;
-  int FHandle = -1;
+  Posix::TFd FHandle;
   int FCount = 0;
   std::vector<TZipWriteEntry> FEntry;
   qint64 FDirectorySize = 0;  // of the central directory the counted entries need

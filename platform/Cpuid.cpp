@@ -1,6 +1,6 @@
 #include "platform/Cpuid.h"
 
-#include <mutex>
+#include "platform/ReplaceableSource.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
@@ -9,17 +9,13 @@
 namespace Cpuid {
 
 namespace {
-std::mutex SourceLock;
-std::function<TCpuidRegisters(std::uint32_t)> CurrentSource;
+ReplaceableSource::TReplaceableSource<std::function<TCpuidRegisters(std::uint32_t)>> CurrentSource;
 }  // namespace
 
 TCpuidRegisters Cpuid(std::uint32_t Leaf)
 {
-  {
-    std::lock_guard Lock(SourceLock);
-    if (CurrentSource)
-      return CurrentSource(Leaf);
-  }
+  if (const auto Source = CurrentSource.Get())
+    return Source(Leaf);
   TCpuidRegisters Registers;
 #if defined(__x86_64__) || defined(__i386__)
   // Executed as asked, also for leaves above the maximum: callers check the
@@ -33,8 +29,7 @@ TCpuidRegisters Cpuid(std::uint32_t Leaf)
 
 void SetSource(std::function<TCpuidRegisters(std::uint32_t Leaf)> Source)
 {
-  std::lock_guard Lock(SourceLock);
-  CurrentSource = std::move(Source);
+  CurrentSource.Set(std::move(Source));
 }
 
 }  // namespace Cpuid

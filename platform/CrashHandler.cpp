@@ -6,6 +6,7 @@
 #include "platform/CrashHandler.h"
 
 #include "platform/CrashRecord.h"
+#include "platform/Posix.h"
 #include "platform/StackTraceRecord.h"
 
 #include <QFile>
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -40,8 +42,6 @@ namespace {
 
 constexpr int Signals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP};
 constexpr std::size_t SignalCount = std::size(Signals);
-// Where the helper finds its end of the socket.
-constexpr int HelperFd = 3;
 constexpr std::size_t SignalStackSize = 128 * 1024;
 constexpr std::size_t ChildStackSize = 64 * 1024;
 constexpr std::size_t MaxPath = 4096;
@@ -60,10 +60,14 @@ std::mutex InstallLock;
 
 char HelperPath[MaxPath];
 char RecordFdOption[] = "--record-fd";
-char RecordFdValue[] = "3";
+// The number of the helper's end, written at installation.
+char RecordFdValue[16];
 char* HelperArguments[] = {HelperPath, RecordFdOption, RecordFdValue, nullptr};
-std::atomic<int> HandlerEnd{-1};
-std::atomic<int> HelperEnd{-1};
+// The socket pair's ends. Made and closed under InstallLock; the crash path
+// only reads their numbers, and closes the helper's end once the helper
+// holds it (a plain close(2)).
+Posix::TFd HandlerEnd;
+Posix::TFd HelperEnd;
 
 struct TPreparedBlock {
   std::size_t Size;
@@ -136,14 +140,13 @@ void WaitForAnswer(int Fd, std::int64_t Deadline)
 // no handler of ours may run in this half-made process.
 int StartHelper(void*)
 {
-  const int End = HelperEnd.load(std::memory_order_relaxed);
-  if (End == HelperFd)
-    ::fcntl(End, F_SETFD, 0);
-  else
-    ::dup2(End, HelperFd);
-  // None of the application's descriptors goes to the helper (a report
-  // file's lock least of all).
-  ::syscall(SYS_close_range, HelperFd + 1, ~0U, 0);
+  const unsigned End = unsigned(HelperEnd.Get());
+  ::fcntl(int(End), F_SETFD, 0);
+  // None of the application's other descriptors goes to the helper (a
+  // report file's lock least of all); standard input, output and error stay.
+  if (End > 3)
+    ::syscall(SYS_close_range, 3U, End - 1, 0);
+  ::syscall(SYS_close_range, End + 1, ~0U, 0);
   ::execve(HelperPath, HelperArguments, environ);
   ::_exit(127);
 }
@@ -151,9 +154,8 @@ int StartHelper(void*)
 void RunHelper(const char* TypeName, const char* Message)
 {
   const std::int64_t Deadline = MonotonicMs() + HelperAnswerMs;
-  const int Own = HandlerEnd.load();
-  const int Theirs = HelperEnd.load();
-  if (Own < 0 || Theirs < 0 || HelperPath[0] == '\0')
+  const int Own = HandlerEnd.Get();
+  if (Own < 0 || !HelperEnd.IsOpen() || HelperPath[0] == '\0')
     return;
   sigset_t All;
   sigset_t Before;
@@ -166,8 +168,7 @@ void RunHelper(const char* TypeName, const char* Message)
   // Under a ptrace scope of 1 only an ancestor may trace us, unless we say so.
   ::prctl(PR_SET_PTRACER, Helper, 0, 0, 0);
   // Only the helper holds its end now: its end of file is ours.
-  ::close(Theirs);
-  HelperEnd.store(-1);
+  HelperEnd.Close();
 
   const TPreparedBlock* Block = Prepared.load();
   Record.TypeNameSize = TypeName ? std::strlen(TypeName) : 0;
@@ -389,15 +390,6 @@ bool IsOurs(const struct sigaction& Action)
   return (Action.sa_flags & SA_SIGINFO) && Action.sa_sigaction == &OnSignal;
 }
 
-void CloseEnds()
-{
-  for (std::atomic<int>* End : {&HandlerEnd, &HelperEnd}) {
-    const int Fd = End->exchange(-1);
-    if (Fd >= 0)
-      ::close(Fd);
-  }
-}
-
 }  // namespace
 
 bool Install(const QString& Path)
@@ -416,9 +408,10 @@ bool Install(const QString& Path)
   int Ends[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, Ends) != 0)
     return false;
-  ::fcntl(Ends[0], F_SETFL, O_NONBLOCK);
-  HandlerEnd.store(Ends[0]);
-  HelperEnd.store(Ends[1]);
+  HandlerEnd = Posix::TFd(Ends[0]);
+  HelperEnd = Posix::TFd(Ends[1]);
+  ::fcntl(HandlerEnd.Get(), F_SETFL, O_NONBLOCK);
+  std::snprintf(RecordFdValue, sizeof RecordFdValue, "%d", HelperEnd.Get());
   if (!GuiSignalStack)
     GuiSignalStack = GiveSignalStack();
 
@@ -460,7 +453,8 @@ void Uninstall()
   if (std::get_terminate() == &OnTerminate)
     std::set_terminate(PreviousTerminate);
   IsInstalled.store(false);
-  CloseEnds();
+  HandlerEnd.Close();
+  HelperEnd.Close();
 }
 
 bool Installed() { return IsInstalled.load(); }

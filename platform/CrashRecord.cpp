@@ -1,5 +1,7 @@
 #include "platform/CrashRecord.h"
 
+#include "platform/Posix.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -60,8 +62,8 @@ bool ReadExactly(int Fd, void* Buffer, std::size_t Size, TClock::time_point Dead
     }
     if (Ready <= 0)
       continue;
-    const ssize_t Got = ::read(Fd, Out, Size);
-    if (Got < 0 && (errno == EINTR || errno == EAGAIN))
+    const ssize_t Got = Posix::ReadSome(Fd, Out, Size);
+    if (Got < 0 && errno == EAGAIN)
       continue;
     if (Got <= 0) {
       Error = Got == 0 ? QStringLiteral("the record ends early")
@@ -154,8 +156,7 @@ bool Read(int Fd, TCrashRecord& Record, int TimeoutMs, QString& Error)
 void Answer(int Fd)
 {
   const char Done = 1;
-  while (::write(Fd, &Done, 1) < 0 && errno == EINTR) {
-  }
+  Posix::WriteAll(Fd, &Done, 1);
 }
 
 }  // namespace CrashRecord

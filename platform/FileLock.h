@@ -6,6 +6,8 @@
 // meanwhile. It goes when the object goes or the process ends, killed
 // included.
 
+#include "platform/Posix.h"
+
 #include <QString>
 
 namespace FileLock {
@@ -19,20 +21,16 @@ enum class TLockResult {
 class TFileLock {
 public:
   TFileLock() = default;
-  ~TFileLock();
-  TFileLock(TFileLock&& Other) noexcept;
-  TFileLock& operator=(TFileLock&& Other) noexcept;
-  TFileLock(const TFileLock&) = delete;
-  TFileLock& operator=(const TFileLock&) = delete;
 
   // Locks the file, creating it empty when missing and never truncating
   // it; waits at most TimeoutMs for another holder to let go.
   TLockResult Acquire(const QString& Path, int TimeoutMs);
-  bool Locked() const { return FHandle >= 0; }
+  bool Locked() const { return FHandle.IsOpen(); }
   void Release();
 
 private:
-  int FHandle = -1;
+  // Closing the only descriptor of the open file description lets go.
+  Posix::TFd FHandle;
 };
 
 }  // namespace FileLock

@@ -2,6 +2,7 @@
 
 #include "platform/Netrc.h"
 #include "platform/Registry.h"
+#include "platform/ReplaceableSource.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -15,16 +16,13 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include <mutex>
-
 namespace MailAutomation {
 
 namespace {
 
 thread_local QString LastError;
 
-std::mutex TransportLock;
-TTransport CurrentTransport;
+ReplaceableSource::TReplaceableSource<TTransport> CurrentTransport;
 
 HRESULT Fail(HRESULT Code, const QString& Description)
 {
@@ -189,8 +187,7 @@ QString ErrorDescription() { return LastError; }
 
 void SetTransport(const TTransport& Transport)
 {
-  const std::lock_guard Lock(TransportLock);
-  CurrentTransport = Transport;
+  CurrentTransport.Set(Transport);
 }
 
 HRESULT TRecipients::Add(const QString& Name)
@@ -218,8 +215,7 @@ TMailItem::TMailItem(TServerSettings Settings) : FSettings(std::move(Settings))
 {
   // Here rather than in Send: the global set-up must not race another thread.
   InitializeCurlOnce();
-  const std::lock_guard Lock(TransportLock);
-  FTransport = CurrentTransport;
+  FTransport = CurrentTransport.Get();
 }
 
 HRESULT TMailItem::SetSubject(const QString& Subject)

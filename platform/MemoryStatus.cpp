@@ -1,24 +1,21 @@
 #include "platform/MemoryStatus.h"
 
+#include "platform/ReplaceableSource.h"
+
 #include <QFile>
 
 #include <algorithm>
-#include <mutex>
 
 namespace MemoryStatus {
 
 namespace {
 
-std::mutex SourceLock;
-std::function<std::optional<QByteArray>()> CurrentSource;
+ReplaceableSource::TReplaceableSource<std::function<std::optional<QByteArray>()>> CurrentSource;
 
 std::optional<QByteArray> ReadMeminfo()
 {
-  {
-    std::lock_guard Lock(SourceLock);
-    if (CurrentSource)
-      return CurrentSource();
-  }
+  if (const auto Source = CurrentSource.Get())
+    return Source();
   QFile File(QStringLiteral("/proc/meminfo"));
   if (!File.open(QIODevice::ReadOnly))
     return std::nullopt;
@@ -84,8 +81,7 @@ bool GlobalMemoryStatusEx(MEMORYSTATUSEX* Buffer)
 
 void SetSource(std::function<std::optional<QByteArray>()> Source)
 {
-  std::lock_guard Lock(SourceLock);
-  CurrentSource = std::move(Source);
+  CurrentSource.Set(std::move(Source));
 }
 
 }  // namespace MemoryStatus

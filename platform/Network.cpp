@@ -1,12 +1,14 @@
 #include "platform/Network.h"
 
+#include "platform/ReplaceableSource.h"
+#include "platform/SystemInfo.h"
+
 #include <QFile>
 
 #include <algorithm>
 #include <climits>
 #include <cstring>
 #include <map>
-#include <mutex>
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -21,22 +23,9 @@ namespace Network {
 
 namespace {
 
-std::mutex SourceLock;
-TSource CurrentSource;
+ReplaceableSource::TReplaceableSource<TSource> CurrentSource;
 
-TSource Source()
-{
-  std::lock_guard Lock(SourceLock);
-  return CurrentSource;
-}
-
-QString RealHostName()
-{
-  char Name[HOST_NAME_MAX + 1] = {};
-  if (::gethostname(Name, sizeof Name - 1) != 0)
-    return {};
-  return QFile::decodeName(Name);
-}
+TSource Source() { return CurrentSource.Get(); }
 
 std::optional<std::vector<TIPv4Address>> RealResolve(const QString& HostName)
 {
@@ -90,7 +79,7 @@ std::vector<TAdapter> RealAdapters()
 int gethostname(char* Name, std::size_t Length)
 {
   const TSource Current = Source();
-  const QByteArray HostName = QFile::encodeName(Current.HostName ? Current.HostName() : RealHostName());
+  const QByteArray HostName = QFile::encodeName(Current.HostName ? Current.HostName() : SystemInfo::HostName());
   if (!Name || HostName.isEmpty() || static_cast<std::size_t>(HostName.size()) + 1 > Length)
     return -1;
   std::memcpy(Name, HostName.constData(), static_cast<std::size_t>(HostName.size()) + 1);
@@ -162,8 +151,7 @@ std::uint8_t Netbios(NCB* Block)
 
 void SetSource(TSource NewSource)
 {
-  std::lock_guard Lock(SourceLock);
-  CurrentSource = std::move(NewSource);
+  CurrentSource.Set(std::move(NewSource));
 }
 
 }  // namespace Network

@@ -1,8 +1,9 @@
 #include "platform/OsVersion.h"
 
+#include "platform/ReplaceableSource.h"
+
 #include <charconv>
 #include <cstring>
-#include <mutex>
 #include <string_view>
 #include <sys/utsname.h>
 
@@ -10,14 +11,9 @@ namespace OsVersion {
 
 namespace {
 
-std::mutex SourceLock;
-TSource CurrentSource;
+ReplaceableSource::TReplaceableSource<TSource> CurrentSource;
 
-TSource Source()
-{
-  std::lock_guard Lock(SourceLock);
-  return CurrentSource;
-}
+TSource Source() { return CurrentSource.Get(); }
 
 // "6.1.106-3-amd64" gives 6, 1 and 106; missing parts stay 0.
 void ParseRelease(std::string_view Release, OSVERSIONINFOEXW& Info)
@@ -115,8 +111,7 @@ bool ProcessIs64Bit()
 
 void SetSource(TSource NewSource)
 {
-  std::lock_guard Lock(SourceLock);
-  CurrentSource = std::move(NewSource);
+  CurrentSource.Set(std::move(NewSource));
 }
 
 }  // namespace OsVersion

@@ -1,83 +1,65 @@
 #include "platform/Processes.h"
 
-#include <QDir>
+#include "platform/Posix.h"
+#include "platform/ReplaceableSource.h"
+
+
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 
-#include <mutex>
-
 namespace Processes {
 
 namespace {
-std::mutex SourceLock;
-TSnapshotSource Source;
+ReplaceableSource::TReplaceableSource<TSnapshotSource> Source;
 
 // What the kernel appends to the link of an executable that was replaced.
 const QString DeletedMark = QStringLiteral(" (deleted)");
 
-QString ExecutableText(const QString& ProcFolder)
+QString WithoutDeletedMark(QString Exe)
 {
-  QString Exe = QFile::symLinkTarget(ProcFolder + QStringLiteral("/exe"));
-  if (!Exe.isEmpty()) {
-    if (Exe.endsWith(DeletedMark))
-      Exe.chop(DeletedMark.size());
-    return Exe;
-  }
+  if (Exe.endsWith(DeletedMark))
+    Exe.chop(DeletedMark.size());
+  return Exe;
+}
+
+QString ExecutableText(const Posix::TProcessFolder& Folder)
+{
+  const QByteArray Exe = Folder.LinkTarget("exe");
+  if (!Exe.isEmpty())
+    return WithoutDeletedMark(QFile::decodeName(Exe));
   // Not ours to follow: the name the process was started under, else the
   // kernel's short name.
-  QFile CommandLine(ProcFolder + QStringLiteral("/cmdline"));
-  if (CommandLine.open(QIODevice::ReadOnly)) {
-    const QByteArray First = CommandLine.read(4096).split('\0').value(0);
-    if (!First.isEmpty())
-      return QFileInfo(QString::fromLocal8Bit(First)).fileName();
-  }
-  QFile Comm(ProcFolder + QStringLiteral("/comm"));
-  if (Comm.open(QIODevice::ReadOnly))
-    return QString::fromLocal8Bit(Comm.readAll().trimmed());
-  return {};
+  const QByteArray First = Folder.Read("cmdline").left(4096).split('\0').value(0);
+  if (!First.isEmpty())
+    return QFileInfo(QString::fromLocal8Bit(First)).fileName();
+  return QString::fromLocal8Bit(Folder.Read("comm").trimmed());
 }
 
 QList<TProcessEntry> WalkProc()
 {
   QList<TProcessEntry> Entries;
-  const QDir Proc(QStringLiteral("/proc"));
-  for (const QString& Name : Proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-    bool IsNumber = false;
-    const quint32 Pid = Name.toUInt(&IsNumber);
-    if (!IsNumber)
-      continue;
-    const QString Folder = Proc.filePath(Name);
-    if (!QFileInfo::exists(Folder))  // ended meanwhile
-      continue;
-    Entries.append({Pid, ExecutableText(Folder)});
-  }
+  Posix::ForEachProcess(
+    [&Entries](const Posix::TProcessFolder& Folder) { Entries.append({Folder.Pid(), ExecutableText(Folder)}); });
   return Entries;
 }
 }  // namespace
 
 QList<TProcessEntry> CreateToolhelp32Snapshot()
 {
-  TSnapshotSource Current;
-  {
-    const std::lock_guard<std::mutex> Guard(SourceLock);
-    Current = Source;
-  }
+  const TSnapshotSource Current = Source.Get();
   return Current ? Current() : WalkProc();
 }
 
 void SetSnapshotSource(TSnapshotSource NewSource)
 {
-  const std::lock_guard<std::mutex> Guard(SourceLock);
-  Source = std::move(NewSource);
+  Source.Set(std::move(NewSource));
 }
 
 QString GetModuleFileNameEx(quint32 ProcessId)
 {
-  QString Exe = QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(ProcessId));
-  if (Exe.endsWith(DeletedMark))
-    Exe.chop(DeletedMark.size());
-  return Exe;
+  const std::optional<Posix::TProcessFolder> Folder = Posix::TProcessFolder::Of(ProcessId);
+  return Folder ? WithoutDeletedMark(QFile::decodeName(Folder->LinkTarget("exe"))) : QString();
 }
 
 bool StartDetached(const QString& Program, const QStringList& Arguments, const QString& WorkingDirectory)

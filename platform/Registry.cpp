@@ -1,6 +1,9 @@
 #include "platform/Registry.h"
 
+#include "platform/Logging.h"
+#include "platform/Posix.h"
 #include "platform/RegistryFile.h"
+#include "platform/RegistryStoreFile.h"
 #include "platform/ShellFolders.h"
 
 #include <QDir>
@@ -23,6 +26,8 @@ QString ERegistryException::Message() const { return QString::fromStdString(what
 
 namespace Registry {
 
+using Posix::TFd;
+using namespace StoreFile;
 using RegistryFile::TKey;
 using RegistryFile::TValue;
 
@@ -34,53 +39,6 @@ QString RootName(HKEY Root)
 {
   return Root == HKEY_LOCAL_MACHINE ? QStringLiteral("HKEY_LOCAL_MACHINE") : QStringLiteral("HKEY_CURRENT_USER");
 }
-
-QString SystemText(int Error) { return QString::fromLocal8Bit(std::strerror(Error)); }
-
-[[noreturn]] void RaiseSystem(const QString& What, const QString& Path, int Error)
-{
-  throw ERegistryException(QStringLiteral("%1 \"%2\": %3").arg(What, Path, SystemText(Error)));
-}
-
-// Closes a descriptor when it goes; closing the lock file releases the lock.
-struct TFd {
-  int Fd;
-  explicit TFd(int F) : Fd(F) {}
-  ~TFd()
-  {
-    if (Fd >= 0)
-      ::close(Fd);
-  }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-};
-
-// What tells one version of a store file from another: a writer renames a
-// new file in (another inode), an editor writing in place changes the size
-// or the change time.
-struct TFileStamp {
-  dev_t Dev = 0;
-  ino_t Ino = 0;
-  off_t Size = 0;
-  timespec MTime{};
-  timespec CTime{};
-
-  static TFileStamp Of(const struct stat& St) { return {St.st_dev, St.st_ino, St.st_size, St.st_mtim, St.st_ctim}; }
-  bool operator==(const TFileStamp& Other) const
-  {
-    return Dev == Other.Dev && Ino == Other.Ino && Size == Other.Size && MTime.tv_sec == Other.MTime.tv_sec &&
-           MTime.tv_nsec == Other.MTime.tv_nsec && CTime.tv_sec == Other.CTime.tv_sec &&
-           CTime.tv_nsec == Other.CTime.tv_nsec;
-  }
-};
-
-bool Before(const timespec& A, const timespec& B)
-{
-  return A.tv_sec < B.tv_sec || (A.tv_sec == B.tv_sec && A.tv_nsec < B.tv_nsec);
-}
-
-// The coarsest steps in which file systems keep times.
-constexpr time_t FileTimeStepSeconds = 2;
 
 // A root as a registry object last read it, so that the several reads of
 // one call parse the file once however large it is. The tree is always the
@@ -96,53 +54,6 @@ struct TStoreCache {
     Stamp.reset();
   }
 };
-
-// The file's bytes; nullopt when it does not exist (an empty store). Stamp
-// is set when the file can be told apart from any later change of it.
-std::optional<QByteArray> ReadStoreFile(const QString& Path, std::optional<TFileStamp>& Stamp)
-{
-  Stamp.reset();
-  // A file system stamps changes with the kernel's coarse clock, some only
-  // to the second or in steps of two (FAT): a file changed within such a
-  // step before it was read could change again with the very same times.
-  // Only a file older than that is told apart from any later change.
-  timespec Settled{};
-  ::clock_gettime(CLOCK_REALTIME_COARSE, &Settled);
-  Settled.tv_sec -= FileTimeStepSeconds;
-  // Without waiting: a pipe in the file's place would block the open until
-  // someone writes to it.
-  const TFd File(::open(QFile::encodeName(Path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (File.Fd < 0) {
-    if (errno == ENOENT)
-      return std::nullopt;
-    RaiseSystem(QStringLiteral("Cannot read the registry file"), Path, errno);
-  }
-  struct stat St {};
-  if (::fstat(File.Fd, &St) != 0)
-    RaiseSystem(QStringLiteral("Cannot read the registry file"), Path, errno);
-  // A folder, pipe or device (a link to /dev/zero never ends) holds no store,
-  // and a write must not rename a file over it.
-  if (!S_ISREG(St.st_mode))
-    throw ERegistryException(QStringLiteral("The registry file \"%1\" is no regular file").arg(Path));
-  // Straight into place, as large as the file says it is; it may grow.
-  QByteArray Bytes(qsizetype(St.st_size) + 1, Qt::Uninitialized);
-  qsizetype Done = 0;
-  for (;;) {
-    if (Done == Bytes.size())
-      Bytes.resize(Bytes.size() * 2);
-    const ssize_t Got = ::read(File.Fd, Bytes.data() + Done, size_t(Bytes.size() - Done));
-    if (Got == 0)
-      break;
-    if (Got < 0 && errno != EINTR)
-      RaiseSystem(QStringLiteral("Cannot read the registry file"), Path, errno);
-    if (Got > 0)
-      Done += Got;
-  }
-  Bytes.truncate(Done);
-  if (::fstat(File.Fd, &St) == 0 && St.st_size == Bytes.size() && Before(St.st_ctim, Settled))
-    Stamp = TFileStamp::Of(St);
-  return Bytes;
-}
 
 // The tree of a root from its file at Path, or from the cache while the
 // file is the one it was read from.
@@ -170,113 +81,6 @@ TKey& LoadStore(HKEY Root, const QString& Path, TStoreCache& Cache)
   Cache.Root = Root;
   Cache.Stamp = Stamp;
   return *Cache.Tree;
-}
-
-QString FolderOf(const QString& Path)
-{
-  const qsizetype Slash = Path.lastIndexOf(QLatin1Char('/'));
-  return Slash < 0 ? QStringLiteral(".") : Slash == 0 ? QStringLiteral("/") : Path.left(Slash);
-}
-
-// The file a write replaces: a store file that is a symbolic link is
-// replaced at its target (through any chain of links), so that the link
-// stays a link and everyone reading through it sees the change.
-QString LinkTarget(const QString& Path)
-{
-  QString Current = Path;
-  for (int Hops = 0; Hops < 40; ++Hops) {
-    const QByteArray Name = QFile::encodeName(Current);
-    struct stat St {};
-    if (::lstat(Name.constData(), &St) != 0 || !S_ISLNK(St.st_mode))
-      return Current;
-    QByteArray Target(qsizetype(St.st_size > 0 ? St.st_size : 0) + 256, Qt::Uninitialized);
-    const ssize_t Length = ::readlink(Name.constData(), Target.data(), size_t(Target.size()));
-    if (Length < 0)
-      RaiseSystem(QStringLiteral("Cannot read the link"), Current, errno);
-    if (Length == Target.size())
-      RaiseSystem(QStringLiteral("Cannot read the link"), Current, ENAMETOOLONG);
-    const QString Next = QFile::decodeName(Target.left(Length));
-    Current = Next.startsWith(QLatin1Char('/')) ? Next : FolderOf(Current) + QLatin1Char('/') + Next;
-  }
-  RaiseSystem(QStringLiteral("Cannot follow the link"), Path, ELOOP);
-}
-
-bool CanAccess(const QString& Path, int Mode)
-{
-  return ::faccessat(AT_FDCWD, QFile::encodeName(Path).constData(), Mode, AT_EACCESS) == 0;
-}
-
-// Whether this (effective) user can replace the file: write it, and write
-// the folder it is renamed in, or create the folders that are missing.
-bool CanWriteStore(const QString& Path, QString& Why)
-{
-  if (CanAccess(Path, F_OK) && !CanAccess(Path, W_OK)) {
-    Why = QStringLiteral("Access denied: this user cannot write the registry file \"%1\"").arg(Path);
-    return false;
-  }
-  QString Folder = FolderOf(Path);
-  while (!CanAccess(Folder, F_OK) && errno == ENOENT && Folder != QLatin1String("/") && Folder != QLatin1String("."))
-    Folder = FolderOf(Folder);
-  if (!CanAccess(Folder, W_OK | X_OK)) {
-    Why = QStringLiteral("Access denied: this user cannot write in the folder \"%1\" of the registry file \"%2\"")
-            .arg(Folder, Path);
-    return false;
-  }
-  return true;
-}
-
-void WriteAll(int Fd, const QByteArray& Bytes, const QString& Path)
-{
-  qsizetype Done = 0;
-  while (Done < Bytes.size()) {
-    const ssize_t Put = ::write(Fd, Bytes.constData() + Done, size_t(Bytes.size() - Done));
-    if (Put < 0 && errno != EINTR)
-      RaiseSystem(QStringLiteral("Cannot write"), Path, errno);
-    if (Put > 0)
-      Done += Put;
-  }
-}
-
-// Writes a new file beside the old one and renames it over it, so that a
-// crash leaves one of the two whole. Only the lock holder calls this, which
-// is why a fixed temporary name will do.
-void ReplaceFile(const QString& Path, const QByteArray& Bytes)
-{
-  const QString Temp = Path + QStringLiteral(".new");
-  const QByteArray TempName = QFile::encodeName(Temp);
-  ::unlink(TempName.constData());  // left by a writer that was killed
-  struct stat Old {};
-  const bool HasOld = ::stat(QFile::encodeName(Path).constData(), &Old) == 0;
-  try {
-    TFd File(::open(TempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (File.Fd < 0)
-      RaiseSystem(QStringLiteral("Cannot create"), Temp, errno);
-    if (HasOld) {
-      if (::fchmod(File.Fd, Old.st_mode & 07777) != 0)
-        RaiseSystem(QStringLiteral("Cannot set the permissions of"), Temp, errno);
-      // Gives the file back to its owner when root edits it; anyone else
-      // cannot and keeps it as their own.
-      if (::fchown(File.Fd, Old.st_uid, Old.st_gid) != 0) {
-      }
-    }
-    WriteAll(File.Fd, Bytes, Temp);
-    if (::fsync(File.Fd) != 0)
-      RaiseSystem(QStringLiteral("Cannot flush"), Temp, errno);
-    const int Fd = File.Fd;
-    File.Fd = -1;
-    if (::close(Fd) != 0)
-      RaiseSystem(QStringLiteral("Cannot write"), Temp, errno);
-    if (::rename(TempName.constData(), QFile::encodeName(Path).constData()) != 0)
-      RaiseSystem(QStringLiteral("Cannot replace"), Path, errno);
-  } catch (...) {
-    ::unlink(TempName.constData());
-    throw;
-  }
-  // The rename itself is durable only once the folder is flushed.
-  const QString Folder = FolderOf(Path);
-  const TFd Dir(::open(QFile::encodeName(Folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (Dir.Fd < 0 || ::fsync(Dir.Fd) != 0)
-    RaiseSystem(QStringLiteral("Cannot flush the folder"), Folder, errno);
 }
 
 // Whether this user can change the root: resolves a linked file first,
@@ -308,10 +112,10 @@ bool Transact(HKEY Root, const std::function<bool(TKey&)>& Change, TStoreCache& 
   // links to it exclude each other too.
   const QString LockPath = Path + QStringLiteral(".lock");
   // flock takes an exclusive lock on a descriptor opened for reading too.
-  const TFd Lock(::open(QFile::encodeName(LockPath).constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644));
-  if (Lock.Fd < 0)
+  const TFd Lock = Posix::Open(QFile::encodeName(LockPath), O_RDONLY | O_CREAT, 0644);
+  if (!Lock.IsOpen())
     RaiseSystem(QStringLiteral("Cannot open the lock file"), LockPath, errno);
-  while (::flock(Lock.Fd, LOCK_EX) != 0)
+  while (::flock(Lock.Get(), LOCK_EX) != 0)
     if (errno != EINTR)
       RaiseSystem(QStringLiteral("Cannot lock"), LockPath, errno);
   TKey& Tree = LoadStore(Root, Path, Cache);
@@ -580,23 +384,20 @@ QString TRegistry::ReadString(const QString& Name)
 
 std::int32_t TRegistry::ReadInteger(const QString& Name)
 {
-  const std::optional<TValue> Value = D->Value(Name);
-  if (!Value)
-    D->Raise(QStringLiteral("Failed to get data for '%1'").arg(Name));
-  if (Value->Kind != TValue::TKind::Integer)
+  const TValue Value = ReadValue(Name);
+  if (Value.Kind != TValue::TKind::Integer)
     D->Raise(QStringLiteral("Invalid data type for '%1'").arg(Name));
-  return std::int32_t(Value->Number);
+  return std::int32_t(Value.Number);
 }
 
 bool TRegistry::ReadBool(const QString& Name) { return ReadInteger(Name) != 0; }
 
-QString TRegistry::ReadDisplayText(const QString& Name, QString& TypeName)
+TValue TRegistry::ReadValue(const QString& Name)
 {
-  const std::optional<TValue> Value = D->Value(Name);
+  std::optional<TValue> Value = D->Value(Name);
   if (!Value)
     D->Raise(QStringLiteral("Failed to get data for '%1'").arg(Name));
-  TypeName = RegistryFile::TypeName(*Value);
-  return RegistryFile::DisplayText(*Value);
+  return std::move(*Value);
 }
 
 void TRegistry::WriteString(const QString& Name, const QString& Value)

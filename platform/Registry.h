@@ -15,6 +15,8 @@
 // old or the new file. A file that cannot be parsed is reported and never
 // overwritten.
 
+#include "platform/RegistryFile.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -81,10 +83,9 @@ public:
   bool DeleteValue(const QString& Name);
   bool DeleteKey(const QString& Key);  // with everything below it
 
-  // A value of any type as corvane-reg lists it: sets TypeName ("REG_SZ",
-  // "REG_DWORD", "REG_BINARY"...) and returns the data as text. Raises when
-  // the value is missing. For tools that show values they cannot read.
-  QString ReadDisplayText(const QString& Name, QString& TypeName);
+  // A value of any type as it is stored, for tools that show values they
+  // cannot read. Raises when the value is missing.
+  RegistryFile::TValue ReadValue(const QString& Name);
 
   QString LastError() const;
 

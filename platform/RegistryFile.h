@@ -157,9 +157,8 @@ QString Shortened(const QString& Name);
 // Why a key at this depth below the root cannot exist, or "".
 QString KeyDepthError(qsizetype Depth);
 
-// How corvane-reg lists a value: "REG_SZ", "REG_DWORD", "REG_BINARY"..., and its
-// data as text ("0x1f" for numbers, hex digits for binary data).
-QString TypeName(const TValue& Value);
-QString DisplayText(const TValue& Value);
+// The text of UTF-16LE bytes, as string values of other types hold it; a
+// last odd byte is left out.
+QString FromUtf16Le(const QByteArray& Bytes);
 
 }  // namespace RegistryFile

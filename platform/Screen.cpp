@@ -1,5 +1,6 @@
 #include "platform/Screen.h"
 
+#include "platform/ReplaceableSource.h"
 #include "platform/ScreenX11.h"
 
 #include <QGuiApplication>
@@ -12,7 +13,7 @@ namespace Screen {
 
 namespace {
 
-TScreenSource* CurrentSource = nullptr;
+ReplaceableSource::TReplaceableSource<TScreenSource*> CurrentSource;
 
 QWindow* TopLevelOf(QWindow* Window)
 {
@@ -54,10 +55,11 @@ void ComposeWindows(QPainter& Painter, const QRect& Rect, const QRect& Part)
 TScreenSource& Source()
 {
   static TRealScreen Real;
-  return CurrentSource ? *CurrentSource : Real;
+  TScreenSource* const Current = CurrentSource.Get();
+  return Current ? *Current : Real;
 }
 
-void SetSource(TScreenSource* Source) { CurrentSource = Source; }
+void SetSource(TScreenSource* Source) { CurrentSource.Set(Source); }
 
 std::optional<QRect> TRealScreen::GetForegroundWindowRect()
 {

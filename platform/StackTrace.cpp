@@ -2,6 +2,7 @@
 // libdw against the modules of this process (read from /proc), with inlined
 // calls shown as frames of their own, innermost first, as a debugger does.
 
+#include "platform/Posix.h"
 #include "platform/StackTrace.h"
 #include "platform/StackTraceRecord.h"
 
@@ -9,7 +10,6 @@
 #include <QHash>
 #include <QString>
 
-#include <cxxabi.h>
 #include <dwarf.h>
 #include <elfutils/libdw.h>
 #include <elfutils/libdwfl.h>
@@ -162,12 +162,8 @@ QString Demangled(const char* Versioned)
 {
   // "name@@VERSION": the version of a symbol is no part of its name.
   const QByteArray Symbol = QByteArray(Versioned).split('@').value(0);
-  int Status = 0;
-  std::unique_ptr<char, decltype(&std::free)> Plain(abi::__cxa_demangle(Symbol.constData(), nullptr, nullptr, &Status),
-                                                    &std::free);
-  const QString Name =
-    Status == 0 && Plain ? WithoutParameters(QString::fromUtf8(Plain.get())) : QString::fromUtf8(Symbol);
-  return Name.simplified();
+  const std::optional<QString> Plain = Posix::Demangled(Symbol.constData());
+  return (Plain ? WithoutParameters(*Plain) : QString::fromUtf8(Symbol)).simplified();
 }
 
 QString ProcedureName(Dwarf_Die* Die)

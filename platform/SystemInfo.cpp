@@ -1,31 +1,18 @@
 #include "platform/SystemInfo.h"
 
+#include "platform/ReplaceableSource.h"
+
 #include <QFile>
 
 #include <algorithm>
 #include <climits>
-#include <mutex>
 #include <unistd.h>
 
 namespace SystemInfo {
 
 namespace {
 
-std::mutex SourceLock;
-std::function<QString()> CurrentSource;
-
-QString HostName()
-{
-  {
-    std::lock_guard Lock(SourceLock);
-    if (CurrentSource)
-      return CurrentSource();
-  }
-  char Name[HOST_NAME_MAX + 1] = {};
-  if (::gethostname(Name, sizeof Name - 1) != 0)
-    return {};
-  return QFile::decodeName(Name);
-}
+ReplaceableSource::TReplaceableSource<std::function<QString()>> CurrentSource;
 
 // Copies Text and a NUL when Size characters hold them.
 bool CopyOut(const QString& Text, char16_t* Buffer, std::uint32_t Size)
@@ -39,6 +26,16 @@ bool CopyOut(const QString& Text, char16_t* Buffer, std::uint32_t Size)
 }
 
 }  // namespace
+
+QString HostName()
+{
+  if (const auto Source = CurrentSource.Get())
+    return Source();
+  char Name[HOST_NAME_MAX + 1] = {};
+  if (::gethostname(Name, sizeof Name - 1) != 0)
+    return {};
+  return QFile::decodeName(Name);
+}
 
 QString ComputerNameFor(const QString& HostName)
 {
@@ -70,8 +67,7 @@ std::uint32_t GetSystemDirectoryW(char16_t* Buffer, std::uint32_t Size)
 
 void SetHostNameSource(std::function<QString()> Source)
 {
-  std::lock_guard Lock(SourceLock);
-  CurrentSource = std::move(Source);
+  CurrentSource.Set(std::move(Source));
 }
 
 }  // namespace SystemInfo

@@ -23,6 +23,10 @@ bool GetComputerNameW(char16_t* Buffer, std::uint32_t* Size);
 // writes nothing. 0 on failure.
 std::uint32_t GetSystemDirectoryW(char16_t* Buffer, std::uint32_t Size);
 
+// The machine's host name, from the source below when one is set; "" when
+// it cannot be read. Every reader of the host name asks here.
+QString HostName();
+
 // The computer name for a host name.
 QString ComputerNameFor(const QString& HostName);
 

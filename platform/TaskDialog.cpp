@@ -1,5 +1,7 @@
 #include "platform/TaskDialog.h"
 
+#include "platform/ReplaceableSource.h"
+
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -20,7 +22,7 @@ namespace TaskDialog {
 
 namespace {
 
-TModalRunner Runner;
+ReplaceableSource::TReplaceableSource<TModalRunner> Runner;
 
 // The icon numbers callers pass: the system's small set of stock icons,
 // under both the numbers of the icon resources and the dialog's own ones.
@@ -83,7 +85,7 @@ private:
 
 }  // namespace
 
-void SetModalRunner(TModalRunner NewRunner) { Runner = std::move(NewRunner); }
+void SetModalRunner(TModalRunner NewRunner) { Runner.Set(std::move(NewRunner)); }
 
 std::int32_t TaskDialogIndirect(const TASKDIALOGCONFIG* Config, int* pnButton, int* pnRadioButton,
                                 std::int32_t* pfVerificationFlagChecked)
@@ -259,8 +261,8 @@ std::int32_t TaskDialogIndirect(const TASKDIALOGCONFIG* Config, int* pnButton, i
   if (Config->cxWidth > 0)
     Dialog.setFixedWidth(int(Config->cxWidth) * Dialog.fontMetrics().averageCharWidth() / 4);
 
-  if (Runner)
-    Runner(Dialog);
+  if (const TModalRunner Current = Runner.Get())
+    Current(Dialog);
   else
     Dialog.exec();
 

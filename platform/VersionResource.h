@@ -3,16 +3,14 @@
 // fixed file information, StringFileInfo tables keyed by translation, and
 // VarFileInfo\Translation) lives in the ELF section ".corvane.version" of an
 // executable or library; the CMake function corvane_version_resource puts
-// it there. The three calls below read it from any file path.
+// it there (its writer is the build tool tools/version-resource). The three
+// calls below read it from any file path.
 
 #include <QByteArray>
 #include <QString>
 
-#include <array>
+#include <cstddef>
 #include <cstdint>
-#include <optional>
-#include <utility>
-#include <vector>
 
 namespace VersionResource {
 
@@ -49,24 +47,15 @@ struct VS_FIXEDFILEINFO {
 };
 static_assert(sizeof(VS_FIXEDFILEINFO) == 52);
 
-// What a version block says: one translation and its texts, in order.
-struct TVersionDescription {
-  std::uint16_t Language = 0x0409;
-  std::uint16_t CodePage = 0x04E4;
-  bool IsLibrary = false;
-  std::vector<std::pair<QString, QString>> Strings;
-};
-
-// The VS_VERSIONINFO block of a description. The fixed file information
-// takes its numbers from the FileVersion and ProductVersion texts.
-QByteArray BuildVersionInfo(const TVersionDescription& Description);
-
-// Reads a description file: UTF-8 lines "Key=Value" for the texts, in order,
-// and "@Language=0409", "@CodePage=04E4", "@FileType=APP|DLL". Nullopt and
-// a message in Error for a line it cannot take.
-std::optional<TVersionDescription> ParseDescription(const QByteArray& Text, QString* Error);
-
-// "1.1.0" gives {1, 1, 0, 0}; parts that are no numbers count 0.
-std::array<std::uint16_t, 4> VersionNumbers(const QString& Text);
+// The layout every node of a block shares: a header of three words
+// (wLength, wValueLength, wType), the key, the value, the children, each
+// aligned to four bytes. A block is bounded by its 16-bit length field.
+namespace Layout {
+inline constexpr std::uint16_t TextType = 1;
+inline constexpr std::uint16_t BinaryType = 0;
+inline constexpr std::size_t HeaderSize = 6;
+inline constexpr std::size_t MaxBlockSize = 0xFFFF;
+constexpr std::size_t Align4(std::size_t Offset) { return (Offset + 3) & ~std::size_t(3); }
+}  // namespace Layout
 
 }  // namespace VersionResource

@@ -1,6 +1,8 @@
 #include "platform/Wmi.h"
 
 #include "platform/AnsiCodePage.h"
+#include "platform/Posix.h"
+#include "platform/ReplaceableSource.h"
 #include "platform/SystemInfo.h"
 
 #include <QFile>
@@ -11,10 +13,8 @@
 #include <climits>
 #include <cstdlib>
 #include <map>
-#include <mutex>
 #include <utility>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -27,8 +27,7 @@ IUnknown::~IUnknown() = default;
 
 namespace {
 
-std::mutex ProviderLock;
-TServiceProvider CurrentProvider;
+ReplaceableSource::TReplaceableSource<TServiceProvider> CurrentProvider;
 
 // ---- the moniker ---------------------------------------------------------
 
@@ -38,10 +37,9 @@ bool IsLocalServer(const QString& Server)
 {
   if (Server == QLatin1String(".") || Server.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
     return true;
-  char Name[HOST_NAME_MAX + 1] = {};
-  if (::gethostname(Name, sizeof Name - 1) != 0)
+  const QString Host = SystemInfo::HostName();
+  if (Host.isEmpty())
     return false;
-  const QString Host = QFile::decodeName(Name);
   return Server.compare(Host, Qt::CaseInsensitive) == 0 ||
          Server.compare(SystemInfo::ComputerNameFor(Host), Qt::CaseInsensitive) == 0;
 }
@@ -58,11 +56,7 @@ public:
     // Other machines are out of reach: there is no transport to them.
     if (!IsLocalServer(FServer))
       return WBEM_E_TRANSPORT_FAILURE;
-    TServiceProvider Provider;
-    {
-      std::lock_guard Lock(ProviderLock);
-      Provider = CurrentProvider;
-    }
+    const TServiceProvider Provider = CurrentProvider.Get();
     std::shared_ptr<IDispatch> Services;
     HRESULT Result;
     if (Provider) {
@@ -192,25 +186,11 @@ QString Uname(TUnameField Field)
   return {};
 }
 
-QByteArray ReadSmallFile(int Folder, const char* Name)
-{
-  const int Handle = ::openat(Folder, Name, O_RDONLY | O_CLOEXEC);
-  if (Handle < 0)
-    return {};
-  QByteArray Bytes;
-  char Chunk[4096];
-  ssize_t N;
-  while ((N = ::read(Handle, Chunk, sizeof Chunk)) > 0)
-    Bytes.append(Chunk, N);
-  ::close(Handle);
-  return Bytes;
-}
-
 // The device mounted at "/" (the last mount there wins: it hides the others).
 QString RootDevice()
 {
   QString Device;
-  for (const QByteArray& Line : ReadSmallFile(AT_FDCWD, "/proc/self/mounts").split('\n')) {
+  for (const QByteArray& Line : Posix::ReadFileAt(AT_FDCWD, "/proc/self/mounts").value_or(QByteArray()).split('\n')) {
     const QList<QByteArray> Fields = Line.split(' ');
     if (Fields.size() >= 2 && Fields[1] == "/")
       Device = QFile::decodeName(Fields[0]);
@@ -230,10 +210,8 @@ QString LocaleNameOfTelephone()
 
 QString HostComputerName()
 {
-  char Name[HOST_NAME_MAX + 1] = {};
-  if (::gethostname(Name, sizeof Name - 1) != 0)
-    return {};
-  return SystemInfo::ComputerNameFor(QFile::decodeName(Name));
+  const QString Host = SystemInfo::HostName();
+  return Host.isEmpty() ? QString() : SystemInfo::ComputerNameFor(Host);
 }
 
 // User names by uid, looked up once per query.
@@ -262,26 +240,21 @@ private:
 };
 
 // One process from its folder in /proc; nullopt when it went away.
-std::optional<TInstance> ProcessInstance(int ProcFolder, const char* Pid, TUserNames& Users, const QString& Domain,
-                                         long PageSize)
+std::optional<TInstance> ProcessInstance(const Posix::TProcessFolder& Folder, TUserNames& Users,
+                                         const QString& Domain, long PageSize)
 {
-  const int Folder = ::openat(ProcFolder, Pid, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (Folder < 0)
-    return std::nullopt;
-  const QByteArray Stat = ReadSmallFile(Folder, "stat");
+  const QByteArray Stat = Folder.Read("stat");
   // "pid (comm) state ..." where comm may itself hold blanks and parentheses.
   const qsizetype Open = Stat.indexOf('(');
   const qsizetype Close = Stat.lastIndexOf(')');
-  if (Open < 0 || Close < Open) {
-    ::close(Folder);
+  if (Open < 0 || Close < Open)
     return std::nullopt;
-  }
   QString Caption = QString::fromLocal8Bit(Stat.mid(Open + 1, Close - Open - 1));
   const QList<QByteArray> Fields = Stat.mid(Close + 2).split(' ');
   // The kernel cuts the command name to 15 characters; the program's own
   // name in its command line is the whole of it.
   if (Caption.size() == 15) {
-    const QByteArray CommandLine = ReadSmallFile(Folder, "cmdline");
+    const QByteArray CommandLine = Folder.Read("cmdline");
     const QByteArray Program = CommandLine.left(CommandLine.indexOf('\0'));
     const QString Whole = QFile::decodeName(Program.mid(Program.lastIndexOf('/') + 1));
     if (Whole.startsWith(Caption))
@@ -289,18 +262,17 @@ std::optional<TInstance> ProcessInstance(int ProcFolder, const char* Pid, TUserN
   }
   TOwner Owner;
   struct stat Info {};
-  if (::fstat(Folder, &Info) == 0) {
+  if (::fstat(Folder.Fd(), &Info) == 0) {
     Owner.User = Users.NameOf(Info.st_uid);
     Owner.Domain = Domain;
   } else {
     Owner.Status = errno == EACCES ? 2 : 8;
   }
-  ::close(Folder);
 
   TInstance Instance;
   Instance.Properties.insert(QStringLiteral("Caption"), Caption);
   Instance.Properties.insert(QStringLiteral("Name"), Caption);
-  Instance.Properties.insert(QStringLiteral("ProcessId"), static_cast<uint>(std::strtoul(Pid, nullptr, 10)));
+  Instance.Properties.insert(QStringLiteral("ProcessId"), static_cast<uint>(Folder.Pid()));
   // Resident pages are field 24 of the line, the 22nd after the name.
   const qulonglong Pages = Fields.size() > 21 ? Fields[21].toULongLong() : 0;
   Instance.Properties.insert(QStringLiteral("WorkingSetSize"), Pages * static_cast<qulonglong>(PageSize));
@@ -405,20 +377,13 @@ std::vector<TInstance> OperatingSystemInstances()
 std::vector<TInstance> ProcessInstances()
 {
   std::vector<TInstance> Instances;
-  DIR* Proc = ::opendir("/proc");
-  if (!Proc)
-    return Instances;
   TUserNames Users;
   const QString Domain = HostComputerName();
   const long PageSize = ::sysconf(_SC_PAGESIZE);
-  while (const dirent* Entry = ::readdir(Proc)) {
-    const char* Name = Entry->d_name;
-    if (*Name < '1' || *Name > '9')
-      continue;
-    if (auto Instance = ProcessInstance(::dirfd(Proc), Name, Users, Domain, PageSize))
+  Posix::ForEachProcess([&](const Posix::TProcessFolder& Folder) {
+    if (auto Instance = ProcessInstance(Folder, Users, Domain, PageSize))
       Instances.push_back(std::move(*Instance));
-  }
-  ::closedir(Proc);
+  });
   return Instances;
 }
 
@@ -432,8 +397,7 @@ std::shared_ptr<TServices> MachineServices()
 
 void SetServiceProvider(TServiceProvider Provider)
 {
-  std::lock_guard Lock(ProviderLock);
-  CurrentProvider = std::move(Provider);
+  CurrentProvider.Set(std::move(Provider));
 }
 
 QString CountryCodeForLocale(const QString& LocaleName)

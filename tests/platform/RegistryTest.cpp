@@ -231,11 +231,8 @@ TEST(RegistryValues, OtherTypesAreKeptThroughRewrites)
     EXPECT_THROW(Reg.ReadString(QLatin1String(Name)), ERegistryException) << Name;
     EXPECT_THROW(Reg.ReadInteger(QLatin1String(Name)), ERegistryException) << Name;
   }
-  QString Type;
-  EXPECT_EQ(Reg.ReadDisplayText(QStringLiteral("Exp"), Type), QStringLiteral("%HOME%"));
-  EXPECT_EQ(Type, QStringLiteral("REG_EXPAND_SZ"));
-  EXPECT_EQ(Reg.ReadDisplayText(QStringLiteral("Q"), Type), QStringLiteral("0x1"));
-  EXPECT_EQ(Reg.ReadDisplayText(QStringLiteral("Bin"), Type), QStringLiteral("0102FF"));
+  EXPECT_EQ(Reg.ReadValue(QStringLiteral("Exp")).Type, RegistryFile::REG_EXPAND_SZ);
+  EXPECT_EQ(Reg.ReadValue(QStringLiteral("Bin")).Bytes, QByteArray("\x01\x02\xff", 3));
 
   Reg.WriteString(QStringLiteral("New"), QStringLiteral("x"));
   EXPECT_EQ(ReadAll(UserFile()).toStdString(), (Header + "[HKEY_CURRENT_USER\\Software]\r\n" + Binary + Expand + Multi +

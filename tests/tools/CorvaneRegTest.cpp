@@ -1,4 +1,5 @@
 #include "platform/Registry.h"
+#include "tools/corvane-reg/ValueText.h"
 
 #include "tests/support/TempEnvironment.h"
 
@@ -20,6 +21,7 @@
 using namespace Registry;
 using TestSupport::ReadAll;
 using TestSupport::TTempEnvironment;
+using TestSupport::WriteAll;
 
 namespace {
 
@@ -255,6 +257,24 @@ TEST(CorvaneReg, SharesTheStoreWithTheRegistryObject)
             "\nHKEY_CURRENT_USER\\Software\\Corvane\n"
             "    Greeting    REG_SZ    Grüße\n"
             "    Flag    REG_DWORD    0x1\n\n");
+}
+
+TEST(CorvaneReg, ShowsValuesOfOtherTypesAsText)
+{
+  TTempEnvironment Env;
+  const QString File = StoreFilePath(HKEY_CURRENT_USER);
+  QDir().mkpath(QFileInfo(File).absolutePath());
+  WriteAll(File, "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software]\r\n"
+                 "\"Bin\"=hex:01,02,ff\r\n"
+                 "\"Exp\"=hex(2):25,00,48,00,4f,00,4d,00,45,00,25,00,00,00\r\n"
+                 "\"Q\"=hex(b):01,00,00,00,00,00,00,00\r\n\r\n");
+  TRegistry Reg;
+  ASSERT_TRUE(Reg.OpenKey(QStringLiteral("Software"), false)) << Reg.LastError().toStdString();
+  const RegistryFile::TValue Exp = Reg.ReadValue(QStringLiteral("Exp"));
+  EXPECT_EQ(ValueText::DisplayText(Exp), QStringLiteral("%HOME%"));
+  EXPECT_EQ(ValueText::TypeName(Exp), QStringLiteral("REG_EXPAND_SZ"));
+  EXPECT_EQ(ValueText::DisplayText(Reg.ReadValue(QStringLiteral("Q"))), QStringLiteral("0x1"));
+  EXPECT_EQ(ValueText::DisplayText(Reg.ReadValue(QStringLiteral("Bin"))), QStringLiteral("0102FF"));
 }
 
 TEST(CorvaneReg, EscapesControlCharactersOnATerminalOnly)

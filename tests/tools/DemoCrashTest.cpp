@@ -4,7 +4,7 @@
 // program still ends by its signal within the time limit.
 
 #include "tests/tools/DemoRun.h"
-#include "tests/tools/RecordedStarts.h"
+#include "tests/support/RecordedStarts.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -177,7 +177,7 @@ TEST_F(DemoCrashWithoutHelper, AHelperThatNeverAnswersIsGivenUpAfterTheTimeLimit
 {
   // Reads the whole record, then keeps silent until the crashed process is gone.
   const QString Helper = LibraryFolder() + QStringLiteral("corvane-crash-helper");
-  TestSupport::WriteAll(Helper, "#!/bin/sh\nexec cat <&3 >/dev/null\n");
+  TestSupport::WriteAll(Helper, "#!/bin/sh\n# --record-fd N\neval \"exec cat <&$2 >/dev/null\"\n");
   QFile::setPermissions(Helper, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
   const TCrashRun Run = Crash({QStringLiteral("--crash"), QStringLiteral("segv"), QStringLiteral("--unattended")});
   ASSERT_TRUE(Run.Finished);

@@ -5,7 +5,7 @@
 #include "package/Vesparo.h"
 #include "package/Vesparoutil.h"
 #include "tests/tools/DemoRun.h"
-#include "tests/tools/RecordedStarts.h"
+#include "tests/support/RecordedStarts.h"
 
 #include <QDir>
 #include <QFile>

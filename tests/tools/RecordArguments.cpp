@@ -1,7 +1,7 @@
 // corvane-record-arguments: a stand-in for a program that others start.
 // Appends one record per start to the file named by CORVANE_RECORD_FILE:
 // the argument count, then each argument after a NUL byte, then a line
-// feed. RecordedStarts (RecordedStarts.h) reads the records back.
+// feed. RecordedStarts (tests/support/RecordedStarts.h) reads the records back.
 
 #include <cstdio>
 #include <cstdlib>

@@ -2,6 +2,7 @@
 
 #include "platform/Registry.h"
 #include "platform/RegistryFile.h"
+#include "tools/corvane-reg/ValueText.h"
 
 #include <QString>
 
@@ -195,10 +196,9 @@ private:
 
 void PrintValue(TRegistry& Reader, const QString& Name, TListing& Out)
 {
-  QString TypeName;
-  const QString Data = Reader.ReadDisplayText(Name, TypeName);
+  const RegistryFile::TValue Value = Reader.ReadValue(Name);
   const QString Shown = Name.isEmpty() ? QStringLiteral("(Default)") : Name;
-  Out << "    " << Shown << "    " << TypeName << "    " << Data << "\n";
+  Out << "    " << Shown << "    " << ValueText::TypeName(Value) << "    " << ValueText::DisplayText(Value) << "\n";
 }
 
 void Query(const TCommand& Command, TListing& Out)

@@ -14,6 +14,7 @@
 #include "platform/CrashHandler.h"
 #include "platform/CrashRecord.h"
 #include "platform/CrashUnwind.h"
+#include "platform/Posix.h"
 #include "platform/StackTrace.h"
 
 #include <QByteArray>
@@ -94,11 +95,11 @@ int main(int argc, char** argv)
   // a message on stderr must not end the report.
   ::signal(SIGPIPE, SIG_IGN);
 
-  int Fd = -1;
+  Posix::TFd Fd;
   for (int I = 1; I + 1 < argc; ++I)
     if (std::strcmp(argv[I], "--record-fd") == 0)
-      Fd = std::atoi(argv[I + 1]);
-  if (Fd < 0) {
+      Fd = Posix::TFd(std::atoi(argv[I + 1]));
+  if (!Fd.IsOpen()) {
     std::fprintf(stderr, "usage: corvane-crash-helper --record-fd FD\n"
                          "  started by a crashed program that uses Corvane, with the crash record at FD\n");
     return 2;
@@ -106,7 +107,7 @@ int main(int argc, char** argv)
 
   CrashRecord::TCrashRecord Record;
   QString Error;
-  if (!CrashRecord::Read(Fd, Record, CrashHandler::HelperAnswerMs, Error)) {
+  if (!CrashRecord::Read(Fd.Get(), Record, CrashHandler::HelperAnswerMs, Error)) {
     std::fprintf(stderr, "corvane-crash-helper: no crash record: %s\n", qUtf8Printable(Error));
     return 1;
   }
@@ -115,8 +116,8 @@ int main(int argc, char** argv)
   QStringList Lines;
   StackTrace::ProcessStackListToStrings(Record.Header.Pid, Frames, Lines, false, true, true, false);
   // All that is needed of the crashed process is read: it may end now.
-  CrashRecord::Answer(Fd);
-  ::close(Fd);
+  CrashRecord::Answer(Fd.Get());
+  Fd.Close();
 
   void* Library = ::dlopen(QFile::encodeName(Record.Prepared.LibraryPath).constData(), RTLD_NOW | RTLD_LOCAL);
   const auto Entry =

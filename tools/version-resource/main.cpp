@@ -2,7 +2,7 @@
 // into a C++ source whose one array is the VS_VERSIONINFO block, placed in
 // the ELF section the version calls read. Used by corvane_version_resource().
 
-#include "platform/VersionResource.h"
+#include "tools/version-resource/VersionWriter.h"
 
 #include <QFile>
 #include <QSaveFile>

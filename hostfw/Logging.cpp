@@ -1,0 +1,5 @@
+#include "hostfw/Logging.h"
+
+namespace Logging {
+Q_LOGGING_CATEGORY(HostFw, "corvane.hostfw", QtCriticalMsg)
+}  // namespace Logging
