@@ -9,6 +9,7 @@
 #include "package/HmldFormat.h"
 #include "package/MailProgress.h"
 #include "package/PackageLog.h"
+#include "package/VesparoCrash.h"
 #include "package/VesparoEnvironment.h"
 #include "package/Vesparoutil.h"
 #include "package/halvernSynTaskDialog.h"
@@ -128,6 +129,7 @@ TCVVesparo::~TCVVesparo()
   auto* App = Application::Instance();
   if (App && App->OnExceptionOwner() == this)
     App->SetOnException({});
+  DisarmCrashReports(*this);
 }
 
 void TCVVesparo::SetMLDActive(bool Value)
@@ -135,7 +137,17 @@ void TCVVesparo::SetMLDActive(bool Value)
   if (Value == FActivateMLD)
     return;
   FActivateMLD = Value;
+  CrashSettingsChanged();
 }
+
+void TCVVesparo::SetCrashPromptUnattended(bool Unattended, const QString& Comment)
+{
+  FCrashPromptUnattended = Unattended;
+  FCrashPromptComment = Comment;
+  CrashSettingsChanged();
+}
+
+void TCVVesparo::CrashSettingsChanged() { PrepareCrashSettings(*this); }
 
 void TCVVesparo::Loaded()
 {
@@ -147,6 +159,8 @@ void TCVVesparo::Loaded()
   if (auto* App = Application::Instance())
     App->SetOnException([this](QObject* Sender, const std::exception_ptr& E) { GlobalExceptionHandlerThis(Sender, E); },
                         this);
+  // Crashes too: signals, std::terminate, exceptions of other threads.
+  ArmCrashReports(*this);
 }
 
 bool TCVVesparo::VersionInformation()
@@ -232,20 +246,43 @@ void TCVVesparo::GlobalExceptionHandlerThis(QObject* Sender, const std::exceptio
 
 void TCVVesparo::ReportException(const TArrival& Arrival)
 {
+  const QString ExeFileName = Vesparoutil::ExtractFileName(Vesparoutil::ApplicationExeName());
+  Report({{Arrival.SenderClassName, ExeFileName, Arrival.Date, Exceptions::MessageOf(Arrival.E),
+           Exceptions::ClassNameOf(Arrival.E)},
+          Arrival.E,
+          {},
+          {}});
+}
+
+void TCVVesparo::ReportCrash(const QString& ThreadName, const QString& ErrorType, const QString& ErrorClass,
+                             const QStringList& Frames, const QString& StackNote)
+{
+  const QString ExeFileName = Vesparoutil::ExtractFileName(Vesparoutil::ApplicationExeName());
+  const QString Date = FormatSettings::DateToStr(QDate::currentDate());
+  Report({{ThreadName, ExeFileName, Date, ErrorType, ErrorClass}, nullptr, Frames, StackNote});
+}
+
+void TCVVesparo::Report(const TReportContent& Content)
+{
   const QString ExePath = Vesparoutil::ApplicationExeName();
   const QString ReportPath = Vesparoutil::ReportFilePathFor(ExePath);
 
-  // Every instance of this program writes this file: one writer at a time,
-  // from the environment step until the report has been handed on. Where
-  // no lock can be had at all, the steps below tell what fails.
+  // Every instance of this program writes this file, and so does a crash
+  // helper reporting for one: one writer at a time, from the environment
+  // step until the report has been handed on. Where no lock can be had at
+  // all, the steps below tell what fails.
   Vesparoutil::ForceDataFolder(Vesparoutil::DataFolderPath());
   FileLock::TFileLock Lock;
   if (Vesparoutil::LockReportFile(Lock, ReportPath, ReportLockWaitMs) == FileLock::TLockResult::Busy) {
     // Another instance keeps it: rather than hang, the exception is shown
     // as the application shows it without a handler.
-    if (!Application::Instance())
-      std::rethrow_exception(Arrival.E);
-    Application::Instance()->ShowException(Arrival.E);
+    auto* App = Application::Instance();
+    if (Content.E && !App)
+      std::rethrow_exception(Content.E);
+    if (Content.E)
+      App->ShowException(Content.E);
+    else if (App)
+      App->MessageBox(Content.Section.Message, App->Title(), Application::MB_OK | Application::MB_ICONERROR);
     return;
   }
   // The picture and archive of an earlier report are not this one's.
@@ -256,27 +293,21 @@ void TCVVesparo::ReportException(const TArrival& Arrival)
   VersionInformation();
 
   Vesparoutil::ForceDataFolder(Vesparoutil::DataFolderPath());
-  const QString Message = Exceptions::MessageOf(Arrival.E);
-  const HmldFormat::TExceptionSection Section{
-    Arrival.SenderClassName,
-    Vesparoutil::ExtractFileName(ExePath),
-    Arrival.Date,
-    Message,
-    Exceptions::ClassNameOf(Arrival.E),
-  };
-
-  TextFile::TTextFile Report(ReportPath);
-  Report.Append();
-  WriteLines(Report, HmldFormat::ExceptionSectionLines(Section));
-  Report.Close();
+  TextFile::TTextFile File(ReportPath);
+  File.Append();
+  WriteLines(File, HmldFormat::ExceptionSectionLines(Content.Section));
+  File.Close();
   bShallOpen = true;
 
   QString TraceText;
-  LogTheStackTraceIncaseOfError(ReportPath, TraceText, Arrival.E);
+  if (Content.E)
+    LogTheStackTraceIncaseOfError(ReportPath, TraceText, Content.E);
+  else
+    WriteStackSection(ReportPath, Content.Frames, TraceText, Content.StackNote);
 
   QString ReportText;
   ReadApplicationinfoFromFile(ReportPath, ReportText);
-  ErrorMessageBySynTask(Message, ApplicationInformationTitle + CrLf + ReportText);
+  ErrorMessageBySynTask(Content.Section.Message, ApplicationInformationTitle + CrLf + ReportText);
 }
 
 void TCVVesparo::LogTheStackTraceIncaseOfError(const QString& FileName, QString& TraceText)
@@ -296,12 +327,16 @@ void TCVVesparo::LogTheStackTraceIncaseOfError(const QString& FileName, QString&
   WriteStackSection(FileName, Frames, TraceText);
 }
 
-void TCVVesparo::WriteStackSection(const QString& FileName, const QStringList& Frames, QString& TraceText)
+void TCVVesparo::WriteStackSection(const QString& FileName, const QStringList& Frames, QString& TraceText,
+                                   const QString& StackNote)
 {
   TraceText.clear();
   TextFile::TTextFile Report(FileName);
   Report.Append();
-  WriteLines(Report, HmldFormat::StackSectionOpening(FormatSettings::DateLongTimeToStr(QDateTime::currentDateTime())));
+  QString CaptureTime = FormatSettings::DateLongTimeToStr(QDateTime::currentDateTime());
+  if (!StackNote.isEmpty())
+    CaptureTime += QLatin1Char(' ') + StackNote;
+  WriteLines(Report, HmldFormat::StackSectionOpening(CaptureTime));
   for (const QString& Frame : Frames) {
     const QString Line = HmldFormat::FrameLine(Frame);
     Report.WriteLn(Line);

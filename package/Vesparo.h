@@ -5,6 +5,7 @@
 // rebuilds the application's report file and goes to the error prompt.
 
 #include "hostfw/Component.h"
+#include "package/HmldFormat.h"
 
 #include <QString>
 #include <QStringList>
@@ -58,17 +59,33 @@ public:
   QString MailMessage() const { return FMailMessage; }
   bool ActivateMLD() const { return FActivateMLD; }
 
-  // Setters under the names that uic generates for stored properties.
-  void setMailsendreport(bool Value) { FMailsendreport = Value; }
-  void setMailsendAttachment(bool Value) { FMailsendAttachment = Value; }
+  // Setters under the names that uic generates for stored properties. A
+  // crash report takes the settings of the component that handles
+  // exceptions: each change is handed on to the crash handlers at once.
+  void setMailsendreport(bool Value) { FMailsendreport = Value; CrashSettingsChanged(); }
+  void setMailsendAttachment(bool Value) { FMailsendAttachment = Value; CrashSettingsChanged(); }
   void setMailTypesen(TMailTypeSend Value) { FMailTypesen = Value; }
-  void setMailrecipient(const QString& Value) { FMailrecipient = Value; }
-  void setMailsubject(const QString& Value) { FMailsubject = Value; }
-  void setMailMessage(const QString& Value) { FMailMessage = Value; }
+  void setMailrecipient(const QString& Value) { FMailrecipient = Value; CrashSettingsChanged(); }
+  void setMailsubject(const QString& Value) { FMailsubject = Value; CrashSettingsChanged(); }
+  void setMailMessage(const QString& Value) { FMailMessage = Value; CrashSettingsChanged(); }
   void setActivateMLD(bool Value) { SetMLDActive(Value); }
 
   // Stores the switch; installs or removes nothing.
   void SetMLDActive(bool Value);
+
+  // How the crash helper answers the prompt of a crash report: as a user
+  // does, or (unattended runs of a host, tests) by typing Comment and
+  // pressing OK. Not stored with the form.
+  void SetCrashPromptUnattended(bool Unattended, const QString& Comment = QString());
+  bool CrashPromptUnattended() const { return FCrashPromptUnattended; }
+  QString CrashPromptComment() const { return FCrashPromptComment; }
+
+  // The crash helper's report of a crash: the same report file, prompt,
+  // archive, copy and mail as for an exception. ThreadName stands for the
+  // sender; the frames are rendered already; StackNote, where given,
+  // follows the time of capture.
+  void ReportCrash(const QString& ThreadName, const QString& ErrorType, const QString& ErrorClass,
+                   const QStringList& Frames, const QString& StackNote);
 
   // The environment step: creates or truncates the report file and writes the
   // description of machine, application and processes. True when everything
@@ -122,10 +139,21 @@ private:
     std::exception_ptr E;
     QString Date;
   };
+  // What one report says: the exception section, and the stack section
+  // from the exception's own record, or from frames a crash helper found.
+  struct TReportContent {
+    HmldFormat::TExceptionSection Section;
+    std::exception_ptr E;
+    QStringList Frames;
+    QString StackNote;
+  };
+  void ReportException(const TArrival& Arrival);
   // One report: environment, exception and stack sections, prompt and
   // hand-on, under the report file's lock.
-  void ReportException(const TArrival& Arrival);
-  void WriteStackSection(const QString& FileName, const QStringList& Frames, QString& TraceText);
+  void Report(const TReportContent& Content);
+  void WriteStackSection(const QString& FileName, const QStringList& Frames, QString& TraceText,
+                         const QString& StackNote = QString());
+  void CrashSettingsChanged();
 
   bool FReporting = false;
   // Shared with the report under way, which outlives the component when an
@@ -138,6 +166,8 @@ private:
   QString FMailsubject;
   QString FMailMessage;
   bool FActivateMLD = false;
+  bool FCrashPromptUnattended = false;
+  QString FCrashPromptComment;
 };
 
 using TMailTypeSend = TCVVesparo::TMailTypeSend;

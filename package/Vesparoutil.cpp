@@ -40,8 +40,22 @@ QString GetMyDocuments()
   return Folder.isEmpty() ? QString(FallbackMyDocuments) : Folder;
 }
 
+namespace {
+// Never destroyed: the hand-off at the end of a crash helper's run, among
+// the static destructors, still needs it.
+QString& ReportedExeName()
+{
+  static auto* Name = new QString;
+  return *Name;
+}
+}  // namespace
+
+void SetReportedExeName(const QString& ExePath) { ReportedExeName() = ExePath; }
+
 QString ApplicationExeName()
 {
+  if (!ReportedExeName().isEmpty())
+    return ReportedExeName();
   if (const auto* App = Application::Instance())
     return App->ExeName();
   return QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();

@@ -33,9 +33,13 @@ QString GetMyDocuments();
 // The report file of the running application. Creates nothing.
 QString FullHmldFilePath();
 
-// Full path of the running executable (from the application object, else the
-// process's own image).
+// Full path of the executable the reports are for: the running one (from
+// the application object, else the process's own image), or the one set by
+// SetReportedExeName.
 QString ApplicationExeName();
+// A crash helper writes the reports of the program that crashed: its
+// report file, version resource, name and bug-report folder.
+void SetReportedExeName(const QString& ExePath);
 // File name part of a path, with its extension.
 QString ExtractFileName(const QString& Path);
 // Folder part of a path, with its trailing separator.

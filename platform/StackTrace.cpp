@@ -46,45 +46,57 @@ struct TResolved {
 
 const Dwfl_Callbacks Callbacks = {dwfl_linux_proc_find_elf, dwfl_standard_find_debuginfo, nullptr, nullptr};
 
+// The modules of one process as libdw reads them from /proc, and the
+// frames resolved against them so far. Pid 0 is this process, whatever its
+// number (a forked child renders its own frames).
+struct TSession {
+  pid_t Pid = 0;
+  Dwfl* Modules = nullptr;
+  QHash<std::uintptr_t, TResolved> Resolved;
+
+  explicit TSession(pid_t Process) : Pid(Process) {}
+  ~TSession() { Close(); }
+  TSession(const TSession&) = delete;
+  TSession& operator=(const TSession&) = delete;
+
+  void Close()
+  {
+    if (Modules)
+      dwfl_end(Modules);
+    Modules = nullptr;
+    Resolved.clear();
+  }
+
+  void Open()
+  {
+    Modules = dwfl_begin(&Callbacks);
+    if (!Modules)
+      return;
+    dwfl_report_begin(Modules);
+    if (dwfl_linux_proc_report(Modules, Pid ? Pid : getpid()) != 0 || dwfl_report_end(Modules, nullptr, nullptr) != 0) {
+      dwfl_end(Modules);
+      Modules = nullptr;
+    }
+  }
+
+  Dwfl_Module* ModuleAt(Dwarf_Addr Pc)
+  {
+    if (!Modules)
+      Open();
+    Dwfl_Module* Module = Modules ? dwfl_addrmodule(Modules, Pc) : nullptr;
+    if (!Module) {
+      // A module loaded after the session was opened: read the list again.
+      Close();
+      Open();
+      Module = Modules ? dwfl_addrmodule(Modules, Pc) : nullptr;
+    }
+    return Module;
+  }
+};
+
 // libdw sessions are not thread-safe; rendering is rare, one lock will do.
 std::mutex SessionLock;
-Dwfl* Session = nullptr;
-QHash<std::uintptr_t, TResolved> Resolved;
-
-void CloseSession()
-{
-  if (Session)
-    dwfl_end(Session);
-  Session = nullptr;
-  Resolved.clear();
-}
-
-Dwfl* OpenSession()
-{
-  Dwfl* Fresh = dwfl_begin(&Callbacks);
-  if (!Fresh)
-    return nullptr;
-  dwfl_report_begin(Fresh);
-  if (dwfl_linux_proc_report(Fresh, getpid()) != 0 || dwfl_report_end(Fresh, nullptr, nullptr) != 0) {
-    dwfl_end(Fresh);
-    return nullptr;
-  }
-  return Fresh;
-}
-
-Dwfl_Module* ModuleAt(Dwarf_Addr Pc)
-{
-  if (!Session)
-    Session = OpenSession();
-  Dwfl_Module* Module = Session ? dwfl_addrmodule(Session, Pc) : nullptr;
-  if (!Module) {
-    // A module loaded after the session was opened: read the list again.
-    CloseSession();
-    Session = OpenSession();
-    Module = Session ? dwfl_addrmodule(Session, Pc) : nullptr;
-  }
-  return Module;
-}
+TSession OwnSession(0);
 
 // Whether Text ends with an operator's name ("operator new", "operator<<").
 bool IsOperatorName(const QString& Text)
@@ -242,10 +254,10 @@ QList<TProcedure> ProceduresFromDebugInfo(Dwfl_Module* Module, Dwarf_Addr Pc)
   return Procedures;
 }
 
-TResolved Resolve(std::uintptr_t Pc)
+TResolved Resolve(TSession& Session, std::uintptr_t Pc)
 {
   TResolved Result;
-  Dwfl_Module* Module = ModuleAt(Pc);
+  Dwfl_Module* Module = Session.ModuleAt(Pc);
   if (!Module)
     return Result;
   Dwarf_Addr Start = 0;
@@ -304,8 +316,9 @@ QStringList FrameLines(std::uintptr_t Pc, const TResolved& Frame, bool IncludeMo
 
 namespace {
 
-bool RenderFrames(const std::vector<std::uintptr_t>& Frames, QStringList& Strings, bool IncludeModuleName,
-                  bool IncludeAddressOffset, bool IncludeStartProcLineOffset, bool IncludeVAddress)
+bool RenderFrames(TSession& Session, const std::vector<std::uintptr_t>& Frames, QStringList& Strings,
+                  bool IncludeModuleName, bool IncludeAddressOffset, bool IncludeStartProcLineOffset,
+                  bool IncludeVAddress)
 {
   Strings.clear();
   if (Frames.empty())
@@ -313,13 +326,12 @@ bool RenderFrames(const std::vector<std::uintptr_t>& Frames, QStringList& String
 
   const int Options = int(IncludeModuleName) | int(IncludeAddressOffset) << 1 |
                       int(IncludeStartProcLineOffset) << 2 | int(IncludeVAddress) << 3;
-  const std::lock_guard<std::mutex> Guard(SessionLock);
   for (const std::uintptr_t ReturnAddress : Frames) {
     // A return address points after the call; the call itself is one back.
     const std::uintptr_t Pc = ReturnAddress - 1;
-    auto It = Resolved.find(Pc);
-    if (It == Resolved.end())
-      It = Resolved.insert(Pc, Resolve(Pc));
+    auto It = Session.Resolved.find(Pc);
+    if (It == Session.Resolved.end())
+      It = Session.Resolved.insert(Pc, Resolve(Session, Pc));
     TResolved& Frame = *It;
     if (Frame.LinesOptions != Options) {
       Frame.Lines = FrameLines(Pc, Frame, IncludeModuleName, IncludeAddressOffset, IncludeStartProcLineOffset,
@@ -338,8 +350,18 @@ const void* ObjectOf(const std::exception_ptr& Exception) { return *reinterpret_
 bool JclLastExceptStackListToStrings(QStringList& Strings, bool IncludeModuleName, bool IncludeAddressOffset,
                                      bool IncludeStartProcLineOffset, bool IncludeVAddress)
 {
-  return RenderFrames(LastExceptStackAddresses(), Strings, IncludeModuleName, IncludeAddressOffset,
+  const std::lock_guard<std::mutex> Guard(SessionLock);
+  return RenderFrames(OwnSession, LastExceptStackAddresses(), Strings, IncludeModuleName, IncludeAddressOffset,
                       IncludeStartProcLineOffset, IncludeVAddress);
+}
+
+bool ProcessStackListToStrings(pid_t Pid, const std::vector<std::uintptr_t>& Frames, QStringList& Strings,
+                               bool IncludeModuleName, bool IncludeAddressOffset, bool IncludeStartProcLineOffset,
+                               bool IncludeVAddress)
+{
+  TSession Session(Pid);
+  return RenderFrames(Session, Frames, Strings, IncludeModuleName, IncludeAddressOffset, IncludeStartProcLineOffset,
+                      IncludeVAddress);
 }
 
 std::vector<std::uintptr_t> LastExceptStackAddresses()
@@ -351,7 +373,9 @@ std::vector<std::uintptr_t> LastExceptStackAddresses()
 bool ExceptionStackListToStrings(const std::exception_ptr& Exception, QStringList& Strings, bool IncludeModuleName,
                                  bool IncludeAddressOffset, bool IncludeStartProcLineOffset, bool IncludeVAddress)
 {
-  return RenderFrames(ExceptionStackAddresses(Exception), Strings, IncludeModuleName, IncludeAddressOffset,
+  const std::vector<std::uintptr_t> Frames = ExceptionStackAddresses(Exception);
+  const std::lock_guard<std::mutex> Guard(SessionLock);
+  return RenderFrames(OwnSession, Frames, Strings, IncludeModuleName, IncludeAddressOffset,
                       IncludeStartProcLineOffset, IncludeVAddress);
 }
 
@@ -387,7 +411,7 @@ std::vector<std::uintptr_t> ExceptionStackAddresses(const std::exception_ptr& Ex
 void ResetDebugInfoCache()
 {
   const std::lock_guard<std::mutex> Guard(SessionLock);
-  CloseSession();
+  OwnSession.Close();
 }
 
 }  // namespace StackTrace

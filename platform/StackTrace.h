@@ -19,6 +19,8 @@
 #include <exception>
 #include <vector>
 
+#include <sys/types.h>
+
 namespace StackTrace {
 
 // Members of the tracking option set; the set holds bit 1 << member.
@@ -85,6 +87,13 @@ std::vector<std::uintptr_t> LastExceptStackAddresses();
 bool ExceptionStackListToStrings(const std::exception_ptr& Exception, QStringList& Strings, bool IncludeModuleName,
                                  bool IncludeAddressOffset, bool IncludeStartProcLineOffset, bool IncludeVAddress);
 std::vector<std::uintptr_t> ExceptionStackAddresses(const std::exception_ptr& Exception);
+
+// Renders return addresses of another process, in the lines and with the
+// switches of JclLastExceptStackListToStrings, against the modules it has
+// loaded (read from /proc while it lives). For a crash helper.
+bool ProcessStackListToStrings(pid_t Pid, const std::vector<std::uintptr_t>& Frames, QStringList& Strings,
+                               bool IncludeModuleName, bool IncludeAddressOffset, bool IncludeStartProcLineOffset,
+                               bool IncludeVAddress);
 
 // While one lives in a thread, a re-raise there records nothing: for code
 // that raises an exception again only to look at it (its message), which is

@@ -221,8 +221,9 @@ void AddRawFrames(TWalk& Walk, const TCodeRanges& Ranges)
 
 // Inlined into the hooks, so that the unwinder has one frame less to step
 // over before it reaches the raise. Fills Walk with the stack from the call
-// that returns to Return outwards.
-[[gnu::always_inline]] inline void WalkStack(TWalk& Walk, std::uintptr_t Return)
+// that returns to Return outwards. Only where MayReadModules is the module
+// list read for a raw scan (under the loader's lock).
+[[gnu::always_inline]] inline void WalkStack(TWalk& Walk, std::uintptr_t Return, bool MayReadModules = true)
 {
   Walk.ThrowReturn = Return;
   Walk.Started = false;
@@ -230,12 +231,12 @@ void AddRawFrames(TWalk& Walk, const TCodeRanges& Ranges)
   _Unwind_Backtrace(CollectFrame, &Walk);
   if (Walk.Count == 0 || !JclStackTrackingOptions.Contains(tsoRawStackScan))
     return;
-  const TCodeRanges* Static = JclStackTrackingOptions.Contains(tsoStaticModuleList)
+  const TCodeRanges* Static = JclStackTrackingOptions.Contains(tsoStaticModuleList) || !MayReadModules
                                 ? StaticRangesReady.load(std::memory_order_acquire)
                                 : nullptr;
   if (Static) {
     AddRawFrames(Walk, *Static);
-  } else {
+  } else if (MayReadModules) {
     // Without the static list the module list is read for this raise.
     TCodeRanges Current;
     ReadCodeRanges(Current);
@@ -468,6 +469,24 @@ void ResolveAll()
 
 namespace Detail {
 const TExceptionRecord* RecordOf(const void* Object) { return Object ? FindRecord(Object) : nullptr; }
+
+std::size_t WalkFrom(std::uintptr_t Start, std::uintptr_t Sp, std::uintptr_t* Frames, std::size_t Max)
+{
+  TWalk Walk;
+  WalkStack(Walk, Start, false);
+  if (Walk.Count == 0 && Sp != 0) {
+    // The unwinder found no way out to Start (a jump to nowhere, code
+    // without unwind information): Start, and what the stack above Sp holds.
+    Walk.Ips[0] = Start;
+    Walk.Slots[0] = Sp - sizeof(void*);
+    Walk.Count = 1;
+    if (const TCodeRanges* Static = StaticRangesReady.load(std::memory_order_acquire))
+      AddRawFrames(Walk, *Static);
+  }
+  const std::size_t Count = std::min(Walk.Count, Max);
+  std::memcpy(Frames, Walk.Ips, Count * sizeof(std::uintptr_t));
+  return Count;
+}
 }  // namespace Detail
 
 TInspection::TInspection() { ++Inspections; }

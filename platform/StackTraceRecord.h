@@ -39,4 +39,13 @@ inline constexpr std::size_t FillingCount = ~std::size_t(0);
 // exception_ptr holds it); null when none was kept for it.
 const TExceptionRecord* RecordOf(const void* Object);
 
+// Walks the calling thread's stack from the frame whose instruction pointer
+// is Start outwards, into Frames (at most Max): Start first, then return
+// addresses, with the raw stack scan where tracking asks for it. For a
+// signal handler, Start is the interrupted instruction and Sp its stack
+// pointer: when the unwinder cannot step out of the handler to it, the
+// stack above Sp is scanned. Neither locks nor allocates; the raw scan is
+// left out unless the static module list is at hand.
+std::size_t WalkFrom(std::uintptr_t Start, std::uintptr_t Sp, std::uintptr_t* Frames, std::size_t Max);
+
 }  // namespace StackTrace::Detail

@@ -49,8 +49,8 @@ check_tree() {
     fail "$prefix: no Designer plugin at $plugin"
   fi
   local program
-  for program in CorvaneViewer corvane-reg; do
-    check_libraries_from "$prefix" "$prefix/bin/$program"
+  for program in bin/CorvaneViewer bin/corvane-reg lib/corvane-crash-helper; do
+    check_libraries_from "$prefix" "$prefix/$program"
   done
   XDG_CONFIG_HOME="$work/config" "$prefix/bin/corvane-reg" add 'HKCU\SOFTWARE\Corvane' /v Probe /d "$prefix" >/dev/null ||
     fail "$prefix: corvane-reg does not start"
@@ -107,6 +107,34 @@ use_example() {
     fail "$name: the stack does not start in the example: '$first'"
   # The installed viewer reads the report.
   "$prefix/bin/CorvaneViewer" --print "$report" | grep -F 'hello' >/dev/null || fail "$name: CorvaneViewer does not show the report"
+  check_crash_report "$prefix" "$name" "$example/hello-corvane"
+}
+
+# A fatal signal in the example: the crash helper, found beside the
+# installed libraries, writes the report; the example ends by the signal.
+check_crash_report() {
+  local prefix=$1 name=$2 program=$3
+  local data=$work/$name-crash-data
+  local report="$data/Corvane 1.1/hello-corvane_halvern_leak_log.Hmld"
+  mkdir -p "$data"
+  XDG_DATA_HOME=$data XDG_CONFIG_HOME=$work/$name-config QT_QPA_PLATFORM=offscreen "$program" &
+  local pid=$! status=0 waited
+  sleep 2
+  kill -SEGV "$pid"
+  wait "$pid" || status=$?
+  [ "$status" -eq $((128 + 11)) ] || fail "$name: the example ended with $status, not by SIGSEGV"
+  for waited in $(seq 100); do
+    grep -qF $'Excep_sErrorclass :SIGSEGV;\r' "$report" 2>/dev/null && break
+    sleep 0.2
+  done
+  grep -qF $'Excep_sErrorclass :SIGSEGV;\r' "$report" 2>/dev/null || fail "$name: no crash report at $report"
+  # Nobody answers the helper's prompt here: it goes, found by its program file.
+  local helper
+  for helper in /proc/[0-9]*; do
+    [ "$(readlink "$helper/exe" 2>/dev/null)" = "$(realpath "$prefix/lib/corvane-crash-helper")" ] &&
+      kill "${helper#/proc/}" 2>/dev/null
+  done
+  return 0
 }
 
 # Every installed header compiles with only the imported target's usage requirements.

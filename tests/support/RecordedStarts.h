@@ -6,8 +6,11 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QList>
+#include <QProcess>
 #include <QStringList>
 #include <QThread>
+
+#include <gtest/gtest.h>
 
 #include <ostream>
 
@@ -17,6 +20,25 @@ inline void PrintTo(const QString& Text, std::ostream* Out) { *Out << '"' << Tex
 namespace RecordedStarts {
 
 inline const QString Recorder = QStringLiteral(CORVANE_BIN_DIR "/corvane-record-arguments");
+
+// Registers Program as the viewer, as an installation would: through the
+// registry tool.
+inline void RegisterViewer(const QString& Program, const QString& Type = QStringLiteral("REG_SZ"))
+{
+  QProcess Reg;
+  Reg.start(QStringLiteral(CORVANE_BIN_DIR "/corvane-reg"),
+            {QStringLiteral("add"), QStringLiteral("HKCU\\SOFTWARE\\Corvane"), QStringLiteral("/v"),
+             QStringLiteral("Installation_path"), QStringLiteral("/t"), Type, QStringLiteral("/d"), Program,
+             QStringLiteral("/f")});
+  ASSERT_TRUE(Reg.waitForFinished(30000));
+  ASSERT_EQ(Reg.exitCode(), 0) << Reg.readAllStandardError().toStdString();
+}
+
+// The one argument the viewer gets for the report at ReportPath.
+inline QString ViewerArgument(const QString& ReportPath)
+{
+  return QString(ReportPath).replace(QLatin1Char(' '), QLatin1Char('^'));
+}
 
 // Starts in the order they were recorded; a start that does not match the
 // record layout shows up as a single "<broken record>" argument.

@@ -180,13 +180,15 @@ TEST(DemoHostile, HugeMessagesArePromptedInShortAndReportedWhole)
   }
 }
 
-TEST(DemoHostile, RepeatedMessagesNeedATextAndACount)
+TEST(DemoHostile, WrongOrConflictingOptionsAreRefused)
 {
   TestSupport::TTempEnvironment Env;
   for (const QStringList& Arguments :
        {QStringList{"--raise-repeated", "x"}, QStringList{"--raise-repeated", "x", "-1"},
         QStringList{"--raise-repeated", "x", "many"}, QStringList{"--raise-repeated", "xx", "1000000000"},
-        QStringList{"--raise", "a", "--raise-in-worker", "b"}, QStringList{"--raise-in-worker"}}) {
+        QStringList{"--raise", "a", "--raise-in-worker", "b"}, QStringList{"--raise-in-worker"},
+        QStringList{"--crash"}, QStringList{"--crash", "SEGV"}, QStringList{"--crash", "segv", "--raise", "a"},
+        QStringList{"--crash", "abort", "--quit-when-shown"}}) {
     const TDemoResult Run = RunDemo(Env, Arguments, QStringLiteral("offscreen"));
     EXPECT_EQ(Run.ExitCode, 2) << Arguments.join(' ').toStdString();
     EXPECT_TRUE(Run.Errors.contains("usage: vesparo-demo")) << Arguments.join(' ').toStdString();

@@ -16,6 +16,7 @@
 
 using namespace DemoTests;
 using RecordedStarts::Recorder;
+using RecordedStarts::RegisterViewer;
 using RecordedStarts::WaitForStarts;
 
 namespace {
@@ -29,20 +30,8 @@ protected:
 
   QString RecordFile() const { return Env.Root() + QStringLiteral("/starts.rec"); }
 
-  // As an installation would: through the registry tool.
-  void RegisterViewer(const QString& Program, const QString& Type = QStringLiteral("REG_SZ"))
-  {
-    QProcess Reg;
-    Reg.start(QStringLiteral(CORVANE_BIN_DIR "/corvane-reg"),
-              {QStringLiteral("add"), QStringLiteral("HKCU\\SOFTWARE\\Corvane"), QStringLiteral("/v"),
-               QStringLiteral("Installation_path"), QStringLiteral("/t"), Type, QStringLiteral("/d"), Program,
-               QStringLiteral("/f")});
-    ASSERT_TRUE(Reg.waitForFinished(30000));
-    ASSERT_EQ(Reg.exitCode(), 0) << Reg.readAllStandardError().toStdString();
-  }
-
   // The one argument the viewer must get for the demo's report.
-  QString EncodedDemoReport() const { return QString(ReportOf(Env)).replace(QLatin1Char(' '), QLatin1Char('^')); }
+  QString EncodedDemoReport() const { return RecordedStarts::ViewerArgument(ReportOf(Env)); }
 
   TDemoResult Demo(const QStringList& Arguments) const
   {

@@ -6,10 +6,14 @@
 #include <QApplication>
 #include <QDialog>
 #include <QPushButton>
+#include <QThread>
 #include <QTimer>
 
+#include <climits>
+#include <cstdlib>
 #include <future>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -35,6 +39,7 @@ DemoForm::DemoForm(QWidget* Parent) : QMainWindow(Parent), FUi(std::make_unique<
   connect(FUi->ButtonRaiseRequested, &QPushButton::clicked, this, &DemoForm::RaiseRequestedException);
   connect(FUi->ButtonRaiseDuringPrompt, &QPushButton::clicked, this, &DemoForm::RaiseDuringPrompt);
   connect(FUi->ButtonRaiseInWorker, &QPushButton::clicked, this, &DemoForm::RaiseFromWorker);
+  connect(FUi->ButtonCrash, &QPushButton::clicked, this, &DemoForm::Crash);
 }
 
 void DemoForm::SetRequestedMessage(const QString& Text, qint64 Count)
@@ -104,4 +109,78 @@ void DemoForm::RaiseDuringPrompt()
   });
   Timer->start(0);
   throw std::runtime_error("outer exception");
+}
+
+// ---- crashes ------------------------------------------------------------
+
+namespace {
+volatile int Sink;
+// Read at run time, so that the compiler cannot see the recursion never end.
+volatile int StackOverflowDepthLimit = INT_MAX;
+
+class TCrashingThread : public QThread {
+protected:
+  void run() override { CrashByQThread(); }
+};
+}  // namespace
+
+[[gnu::noinline]] void CrashBySegv()
+{
+  // Through a pointer the compiler cannot follow, so that it reads for real.
+  volatile int* volatile Nowhere = reinterpret_cast<volatile int*>(16);
+  Sink = *Nowhere;
+}
+
+[[gnu::noinline]] void CrashByAbort()
+{
+  std::abort();
+}
+
+[[gnu::noinline]] void CrashByFpe()
+{
+  // Both read at run time: 1 / x is a comparison to the compiler.
+  volatile int One = 1;
+  volatile int Zero = 0;
+  Sink = One / Zero;
+}
+
+[[gnu::noinline]] int CrashByStackOverflow(int Depth)
+{
+  volatile char Frame[1024];
+  Frame[0] = char(Depth);
+  if (Depth >= StackOverflowDepthLimit)
+    return Frame[0];
+  return CrashByStackOverflow(Depth + 1) + Frame[0];
+}
+
+[[gnu::noinline]] void CrashByTerminate()
+{
+  throw std::runtime_error("worker failed");
+}
+
+[[gnu::noinline]] void CrashByQThread()
+{
+  throw std::runtime_error("QThread::run failed");
+}
+
+void DemoForm::ClickCrash(const QString& Kind)
+{
+  FCrashKind = Kind;
+  QMetaObject::invokeMethod(FUi->ButtonCrash, &QPushButton::click, Qt::QueuedConnection);
+}
+
+void DemoForm::Crash()
+{
+  if (FCrashKind == QLatin1String("segv"))
+    CrashBySegv();
+  else if (FCrashKind == QLatin1String("abort"))
+    CrashByAbort();
+  else if (FCrashKind == QLatin1String("fpe"))
+    CrashByFpe();
+  else if (FCrashKind == QLatin1String("stack-overflow"))
+    Sink = CrashByStackOverflow(0);
+  else if (FCrashKind == QLatin1String("terminate"))
+    std::thread(CrashByTerminate).detach();
+  else if (FCrashKind == QLatin1String("qthread"))
+    (new TCrashingThread)->start();
 }

@@ -50,10 +50,29 @@ public:
   // raises again here.
   void RaiseFromWorker();
 
+  // Clicks the crash button, whose handler crashes the program in the way
+  // Kind names (one of CrashKinds of DemoOptions.h), or starts the thread
+  // that does.
+  void ClickCrash(const QString& Kind);
+  void Crash();
+
 private:
   std::unique_ptr<Ui::DemoForm> FUi;
   std::string FRequestedMessage;
+  QString FCrashKind;
 };
+
+// The functions that crash the program in the ways --crash names (DemoOptions.h):
+// CrashBySegv reads address 16, CrashByAbort aborts, CrashByFpe divides by
+// zero, CrashByStackOverflow recurses without end, and CrashByTerminate, a
+// std::thread's function, and CrashByQThread, called by a QThread's run,
+// throw what nobody catches.
+void CrashBySegv();
+[[noreturn]] void CrashByAbort();
+void CrashByFpe();
+int CrashByStackOverflow(int Depth);
+[[noreturn]] void CrashByTerminate();
+[[noreturn]] void CrashByQThread();
 
 // The worker task's raise of the requested exception.
 [[noreturn]] void RaiseInWorker(const std::string& Message);

@@ -41,6 +41,9 @@ constexpr TOptionSpec OptionSpecs[] = {
   {"mail-attach", nullptr, [](TDemoOptions& O, const QString&) { O.MailAttach = true; }},
   {"raise-in-worker", "a message", [](TDemoOptions& O, const QString& V) { O.RaiseInWorker = V; }},
   {RaiseRepeatedName, RaiseRepeatedNeeds, nullptr},
+  {"crash", "one of: segv, abort, fpe, stack-overflow, terminate, qthread",
+   [](TDemoOptions& O, const QString& V) { O.Crash = V; }},
+  {"quit-when-shown", nullptr, [](TDemoOptions& O, const QString&) { O.QuitWhenShown = true; }},
 };
 
 QString WithCEscapes(const QString& Text)
@@ -126,8 +129,14 @@ TDemoOptions ParseDemoOptions(const QStringList& Arguments)
     Options.Error = QStringLiteral("unknown argument: %1").arg(Positional.first());
     return Options;
   }
+  if (Options.Crash && !CrashKinds.contains(*Options.Crash)) {
+    Options.Error = QStringLiteral("--crash needs one of: %1").arg(CrashKinds.join(QStringLiteral(", ")));
+    return Options;
+  }
   if (int(Options.RaiseMessage.has_value()) + int(Options.RaiseInWorker.has_value()) +
-        int(Options.RaiseRepeated.has_value()) > 1)
-    Options.Error = QStringLiteral("--raise, --raise-in-worker and --raise-repeated exclude each other");
+        int(Options.RaiseRepeated.has_value()) + int(Options.Crash.has_value()) + int(Options.QuitWhenShown) >
+      1)
+    Options.Error =
+      QStringLiteral("--raise, --raise-in-worker, --raise-repeated, --crash and --quit-when-shown exclude each other");
   return Options;
 }

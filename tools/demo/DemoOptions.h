@@ -31,6 +31,10 @@ struct TDemoOptions {
     qint64 Count = 0;
   };
   std::optional<TRepeated> RaiseRepeated;
+  // --crash KIND: once the window is shown, the program crashes that way.
+  std::optional<QString> Crash;
+  // --quit-when-shown: the program quits once its window is shown.
+  bool QuitWhenShown = false;
   QString Error;                        // set when the command line is wrong
 
   // How many exceptions the run raises by itself.
@@ -39,11 +43,16 @@ struct TDemoOptions {
 
 TDemoOptions ParseDemoOptions(const QStringList& Arguments);
 
+// What --crash takes.
+inline const QStringList CrashKinds{QStringLiteral("segv"),           QStringLiteral("abort"),
+                                    QStringLiteral("fpe"),            QStringLiteral("stack-overflow"),
+                                    QStringLiteral("terminate"),      QStringLiteral("qthread")};
+
 inline constexpr const char* DemoUsage =
   "usage: vesparo-demo [--raise MESSAGE] [--raise-twice] [--inactive] [--unattended] [--comment TEXT]\n"
   "                    [--mail-to LIST] [--mail-subject TEXT] [--mail-message TEXT] [--mail-attach]\n"
   "                    [--raise-in-worker MESSAGE] [--raise-repeated TEXT COUNT]\n"
-  "                    [--raise-during-prompt]\n"
+  "                    [--raise-during-prompt] [--crash KIND] [--quit-when-shown]\n"
   "  --raise MESSAGE  once the window is shown, a click handler raises std::runtime_error(MESSAGE)\n"
   "  --raise-twice    two exceptions in a row (the second a std::out_of_range from a nested call)\n"
   "  --raise-during-prompt\n"
@@ -63,4 +72,10 @@ inline constexpr const char* DemoUsage =
   "                   waits for a std::async task that raises std::runtime_error(MESSAGE)\n"
   "  --raise-repeated TEXT COUNT\n"
   "                   like --raise, the message TEXT repeated COUNT times (\\n, \\r, \\t and\n"
-  "                   \\\\ in TEXT stand for line feed, carriage return, tab and backslash)\n";
+  "                   \\\\ in TEXT stand for line feed, carriage return, tab and backslash)\n"
+  "  --crash KIND     once the window is shown, crashes: segv (reads address 16), abort, fpe\n"
+  "                   (divides by zero), stack-overflow, terminate (a std::thread's function\n"
+  "                   throws), qthread (a QThread's run throws); the crash is reported and the\n"
+  "                   program ends by its signal\n"
+  "  --quit-when-shown\n"
+  "                   quits once the window is shown\n";

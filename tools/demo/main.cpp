@@ -1,6 +1,7 @@
 // vesparo-demo: a small host application with the component on its form.
 
 #include "hostfw/Application.h"
+#include "hostfw/UnattendedAnswer.h"
 #include "package/Vesparo.h"
 #include "package/Vesparoutil.h"
 #include "tools/demo/DemoForm.h"
@@ -8,28 +9,12 @@
 
 #include <QDialog>
 #include <QFileInfo>
-#include <QKeyEvent>
-#include <QLineEdit>
-#include <QMessageBox>
 #include <QTimer>
 
 #include <cstdio>
 
 namespace {
 const QString DefaultRequestedMessage = QStringLiteral("Requested exception");
-
-// Types the comment at the end of the prompt's comment field, as keys would.
-void TypeComment(QDialog& Dialog, const QString& Comment)
-{
-  auto* Field = Dialog.findChild<QLineEdit*>();
-  if (!Field || Comment.isEmpty())
-    return;
-  Field->setFocus();
-  QKeyEvent End(QEvent::KeyPress, Qt::Key_End, Qt::NoModifier);
-  QCoreApplication::sendEvent(Field, &End);
-  QKeyEvent Typed(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, Comment);
-  QCoreApplication::sendEvent(Field, &Typed);
-}
 
 // The component's mail settings from the command line, over the stored ones.
 void ApplyMailOptions(const TDemoOptions& Options, Vesparo::TCVVesparo& Component)
@@ -45,47 +30,6 @@ void ApplyMailOptions(const TDemoOptions& Options, Vesparo::TCVVesparo& Componen
   if (Options.MailAttach)
     Component.setMailsendAttachment(true);
 }
-// Answers a dialog once it has been painted on screen.
-class TUnattendedAnswer : public QObject {
-public:
-  TUnattendedAnswer(QDialog& Dialog, QString Comment) : QObject(&Dialog), FDialog(Dialog), FComment(std::move(Comment))
-  {
-    Dialog.installEventFilter(this);
-    // It may have been painted before it reached us: one more paint tells.
-    Dialog.update();
-    // Should no paint ever come, the dialog is answered all the same.
-    constexpr int PaintAwaitedMs = 3000;
-    QTimer::singleShot(PaintAwaitedMs, this, &TUnattendedAnswer::Answer);
-  }
-
-protected:
-  bool eventFilter(QObject* Watched, QEvent* Event) override
-  {
-    if (Watched == &FDialog && Event->type() == QEvent::Paint)
-      QTimer::singleShot(0, this, &TUnattendedAnswer::Answer);
-    return false;
-  }
-
-private:
-  void Answer()
-  {
-    if (FAnswered)
-      return;
-    FAnswered = true;
-    FDialog.removeEventFilter(this);
-    // What a user would have read, for whoever runs the demo unattended.
-    if (const auto* Box = qobject_cast<QMessageBox*>(&FDialog)) {
-      std::printf("Box \"%s\": %s\n", qUtf8Printable(Box->windowTitle()), qUtf8Printable(Box->text()));
-      std::fflush(stdout);
-    }
-    TypeComment(FDialog, FComment);
-    // Pressing OK photographs the prompt.
-    Application::PressOk(FDialog);
-  }
-  QDialog& FDialog;
-  QString FComment;
-  bool FAnswered = false;
-};
 }  // namespace
 
 int main(int argc, char** argv)
@@ -108,10 +52,12 @@ int main(int argc, char** argv)
     Form.Component()->SetMLDActive(false);
   ApplyMailOptions(Options, *Form.Component());
 
-  if (Options.Unattended)
-    App.SetModalHook([Comment = Options.Comment.value_or(QString())](QDialog& Dialog) {
-      new TUnattendedAnswer(Dialog, Comment);
-    });
+  if (Options.Unattended) {
+    const QString Comment = Options.Comment.value_or(QString());
+    App.SetModalHook([Comment](QDialog& Dialog) { UnattendedAnswer::AnswerWhenShown(Dialog, Comment); });
+    // The crash helper answers the prompt of a crash report the same way.
+    Form.Component()->SetCrashPromptUnattended(true, Comment);
+  }
 
   const int Requested = Options.RequestedRaises();
   int Handled = 0;
@@ -126,7 +72,11 @@ int main(int argc, char** argv)
   });
 
   Form.show();
-  if (Options.RaiseDuringPrompt)
+  if (Options.QuitWhenShown)
+    QMetaObject::invokeMethod(&App, &QCoreApplication::quit, Qt::QueuedConnection);
+  else if (Options.Crash)
+    Form.ClickCrash(*Options.Crash);
+  else if (Options.RaiseDuringPrompt)
     Form.ClickRaiseDuringPrompt();
   else if (Options.RaiseInWorker)
     Form.ClickRaiseInWorker();
