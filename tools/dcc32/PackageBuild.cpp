@@ -56,17 +56,28 @@ void Say(const QString& Text)
   std::fflush(stdout);
 }
 
+// Runs a step of the build; its messages, errors included, go to standard
+// output as they come, where the compiler's own go.
 int Run(const QString& Program, const QStringList& Arguments)
 {
   QProcess Process;
-  Process.setProcessChannelMode(QProcess::ForwardedChannels);
+  Process.setProcessChannelMode(QProcess::MergedChannels);
   Process.setStandardInputFile(QProcess::nullDevice());
   Process.start(Program, Arguments);
   if (!Process.waitForStarted()) {
     Say(QStringLiteral("Fatal: cannot start %1: %2").arg(Program, Process.errorString()));
     return 1;
   }
-  Process.waitForFinished(-1);
+  const auto Pass = [&Process] {
+    const QByteArray Bytes = Process.readAll();
+    std::fwrite(Bytes.constData(), 1, static_cast<size_t>(Bytes.size()), stdout);
+    std::fflush(stdout);
+  };
+  while (Process.state() != QProcess::NotRunning) {
+    Process.waitForReadyRead(-1);
+    Pass();
+  }
+  Pass();
   return Process.exitStatus() == QProcess::NormalExit ? Process.exitCode() : 1;
 }
 
