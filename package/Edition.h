@@ -2,9 +2,9 @@
 // The package is built in several editions from one source. The 2010 and XE
 // editions hold texts as UTF-16; the D6, D7 and 2006 editions hold 8-bit
 // texts in the ANSI code page, so every text they show has passed through
-// that code page. The
-// task-dialog unit is built once more, for the installer: 8-bit texts, and
-// without the report hand-off that only the package's editions have.
+// that code page. The task-dialog unit is built once more, for the
+// installer: 8-bit texts, and without the report hand-off that only the
+// package's editions have.
 
 #include "platform/AnsiCodePage.h"
 
@@ -32,6 +32,15 @@ inline constexpr bool AnsiTexts = false;
 inline constexpr bool ReportHandOff = false;
 #else
 inline constexpr bool ReportHandOff = true;
+#endif
+
+// Whether this is the installer's edition of the task dialog: its form is a
+// TTaskDialogForm whose buttons carry their results in their tags, its edit
+// field keeps the form's font, and there is no classic style.
+#if defined(CORVANE_EDITION_INSTALLER)
+inline constexpr bool InstallerDialog = true;
+#else
+inline constexpr bool InstallerDialog = false;
 #endif
 
 // A text as this edition holds it.

@@ -39,7 +39,9 @@ struct TUnitLifetime {
 
 }  // namespace
 
+#if !defined(CORVANE_EDITION_INSTALLER)
 TTaskDialogEx DefaultTaskDialog{TTaskDialog{}, {}, 0, {}, tiInformation, tfiWarning, 0, 0, false, false};
+#endif
 
 TTaskDialogIndirect TaskDialogIndirect = LookUpTaskDialogIndirect();
 
@@ -105,6 +107,13 @@ int TaskDialogFooterIconEmulated(TTaskDialogFooterIcon Icon)
 
 // TTaskDialog.
 
+#if defined(CORVANE_EDITION_INSTALLER)
+int TTaskDialog::Execute(TCommonButtons aCommonButtons, int aButtonDef, TTaskDialogFlags aFlags,
+                         TTaskDialogIcon aDialogIcon, TTaskDialogFooterIcon aFooterIcon, int aRadioDef, int aWidth,
+                         QWidget* aParent, bool NonNative)
+{
+  constexpr bool aClassicStyle = false;
+#else
 int TTaskDialog::Execute(TCommonButtons aCommonButtons, int aButtonDef, TTaskDialogFlags aFlags,
                          TTaskDialogIcon aDialogIcon, TTaskDialogFooterIcon aFooterIcon, int aRadioDef, int aWidth,
                          QWidget* aParent, bool NonNative, bool aClassicStyle)
@@ -112,6 +121,7 @@ int TTaskDialog::Execute(TCommonButtons aCommonButtons, int aButtonDef, TTaskDia
   // A failure belongs to the call that met it; a kept record is shown again.
   ClickFailure = nullptr;
   PackingFailure = nullptr;
+#endif
   if constexpr (Edition::AnsiTexts) {
     // This edition's record holds 8-bit texts.
     for (QString* Text : {&Title, &Inst, &Content, &Buttons, &Radios, &Info, &InfoExpanded, &InfoCollapse, &Footer,
@@ -143,10 +153,12 @@ int TTaskDialog::Execute(TCommonButtons aCommonButtons, int aButtonDef, TTaskDia
                          aClassicStyle);
 }
 
+#if !defined(CORVANE_EDITION_INSTALLER)
 int TTaskDialogEx::Execute(QWidget* aParent)
 {
   return Base.Execute(CommonButtons, ButtonDef, Flags, DialogIcon, FooterIcon, RadioDef, Width, aParent, NonNative,
                       ClassicStyle);
 }
+#endif
 
 }  // namespace halvernSynTaskDialog

@@ -9,6 +9,7 @@
 #include "platform/TaskDialog.h"
 
 #include <QFont>
+#include <QDialog>
 #include <QPushButton>
 #include <QString>
 
@@ -157,6 +158,12 @@ struct TTaskDialog {
 
   // Shows the dialog; the id of the button that closed it (a modal result,
   // or 100 + i for custom button i), 0 when the native call failed.
+#if defined(CORVANE_EDITION_INSTALLER)
+  // The installer's edition knows no classic style.
+  int Execute(TCommonButtons aCommonButtons = {}, int aButtonDef = 0, TTaskDialogFlags aFlags = {},
+              TTaskDialogIcon aDialogIcon = tiInformation, TTaskDialogFooterIcon aFooterIcon = tfiWarning,
+              int aRadioDef = 0, int aWidth = 0, QWidget* aParent = nullptr, bool NonNative = false);
+#else
   int Execute(TCommonButtons aCommonButtons = {}, int aButtonDef = 0, TTaskDialogFlags aFlags = {},
               TTaskDialogIcon aDialogIcon = tiInformation, TTaskDialogFooterIcon aFooterIcon = tfiWarning,
               int aRadioDef = 0, int aWidth = 0, QWidget* aParent = nullptr, bool NonNative = false,
@@ -187,6 +194,7 @@ struct TTaskDialog {
   // archive or no copy then); raised in the same way, unless a
   // ClickFailure is.
   std::exception_ptr PackingFailure;
+#endif
 
 private:
   int ExecuteNative(TCommonButtons aCommonButtons, int aButtonDef, TTaskDialogFlags aFlags,
@@ -197,6 +205,7 @@ private:
                       bool aClassicStyle);
 };
 
+#if !defined(CORVANE_EDITION_INSTALLER)
 // A task dialog with the arguments of Execute, to keep and reuse settings.
 struct TTaskDialogEx {
   TTaskDialog Base;
@@ -215,6 +224,7 @@ struct TTaskDialogEx {
 
 // Starts with DialogIcon tiInformation and FooterIcon tfiWarning.
 extern TTaskDialogEx DefaultTaskDialog;
+#endif
 
 // The native dialog's entry point, or null.
 extern TTaskDialogIndirect TaskDialogIndirect;
@@ -224,7 +234,7 @@ extern TTaskDialogIndirect TaskDialogIndirect;
 const QFont& DefaultFont();
 // The glyphs of OK and of command links, from the bitmap resources
 // "BTNOKHMLD" (24 x 24) and "BTNARROWHMLD" (16 x 16); 16 colours,
-// transparent.
+// transparent. The installer's edition has its own, "BTNOK" and "BTNARROW".
 const QPixmap& BitmapOK();
 const QPixmap& BitmapArrow();
 // A bitmap resource of the unit by name; null for unknown names.
@@ -248,6 +258,9 @@ public:
   void SetModalResult(int Value) { FModalResult = Value; }
   bool Cancel() const { return FCancel; }
   void SetCancel(bool Value) { FCancel = Value; }
+  // A number the owner keeps with the button; the installer's edition keeps
+  // the button's result here.
+  int Tag = 0;
 
   // Runs before the modal result closes the form.
   std::function<void(QObject*)> OnClick;
@@ -257,5 +270,31 @@ private:
   int FModalResult = mrNone;
   bool FCancel = false;
 };
+
+#if defined(CORVANE_EDITION_INSTALLER)
+// The installer's emulated dialog form. Its buttons carry their results in
+// their tags and close it through ButtonClick; the form's tag is the result.
+class TTaskDialogForm : public QDialog {
+  Q_OBJECT
+public:
+  explicit TTaskDialogForm(QWidget* Parent = nullptr);
+
+  // The result: the tag of the button that closed the form, 0 when none did.
+  int Tag = 0;
+  // The button that gets the focus when the form shows; cleared by then.
+  TSynButton* DefaultButton = nullptr;
+
+  // Click handler of every button: keeps the button's tag, which is also
+  // the modal result where it is one of the common buttons' (1 to 7), and
+  // closes the form.
+  void ButtonClick(QObject* Sender);
+  void FormShow();
+
+protected:
+  void showEvent(QShowEvent* Event) override;
+  // Esc presses the cancel button, when there is one, as a click would.
+  void reject() override;
+};
+#endif
 
 }  // namespace halvernSynTaskDialog

@@ -13,7 +13,6 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QRadioButton>
@@ -56,6 +55,12 @@ public:
       }
   }
 };
+
+#if defined(CORVANE_EDITION_INSTALLER)
+using TDialogForm = TTaskDialogForm;
+#else
+using TDialogForm = TEmulatedForm;
+#endif
 
 // The arguments of one Execute that the form is built from.
 struct TEmulatedArguments {
@@ -111,6 +116,8 @@ private:
   void AddButton(const QString& Caption, int Result);
   void AddVerification();
   void AddFooter();
+  // Gives a button its result and, when it is the default one, the focus.
+  void SetResult(TSynButton& Button, int Result);
   void SetTabOrder();
   void PlaceOnScreen();
 
@@ -120,7 +127,10 @@ private:
 
   TTaskDialog& FTask;
   const TEmulatedArguments FArguments;
-  std::unique_ptr<TEmulatedForm> FForm;
+public:
+  std::unique_ptr<TDialogForm> FForm;
+
+private:
   // The font texts are measured in: the form's.
   QFont FCanvas;
   TLayoutCursor FCursor;
@@ -171,7 +181,8 @@ void TEmulatedDialog::CreateForm()
   // Not a child of the main form, only above its window: a form closed and
   // freed by an event while the prompt is open would free the prompt,
   // comment and all, under the report that is still reading them.
-  FForm = std::make_unique<TEmulatedForm>(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+  FForm = std::make_unique<TDialogForm>(nullptr);
+  FForm->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
   auto* App = Application::Instance();
   if (QWidget* Owner = App && App->Handle() ? App->Handle()->window() : nullptr; Owner && Owner->windowHandle()) {
     FForm->winId();
@@ -262,10 +273,10 @@ void TEmulatedDialog::AddLabel(const QString& Text, bool BigText, const QString&
   // An empty label keeps the height of one line.
   const int Height = WrappedHeightIn(Label->font(), Width, Caption.isEmpty() ? QStringLiteral(" ") : Caption);
   Label->setGeometry(FCursor.TextLeft, FCursor.Top, Width, Height);
-  if constexpr (Edition::ReportHandOff) {
-    Label->setCursor(Qt::PointingHandCursor);
-    Label->OnClick = [&Task = FTask](QObject* Sender) { Task.Label1Click(Sender); };
-  }
+#if !defined(CORVANE_EDITION_INSTALLER)
+  Label->setCursor(Qt::PointingHandCursor);
+  Label->OnClick = [&Task = FTask](QObject* Sender) { Task.Label1Click(Sender); };
+#endif
   FCursor.Top += Height + 16;
 }
 
@@ -289,8 +300,7 @@ void TEmulatedDialog::AddCommandLinks()
     Link->setStyleSheet(QStringLiteral("text-align: left; padding-left: %1px;").arg(Classic() ? 7 : 24));
     if (!FArguments.Flags.Contains(tdfUseCommandLinksNoIcon))
       Link->SetBitmap(&BitmapArrow());
-    if (100 + I == FArguments.ButtonDef)
-      Link->setFocus();
+    SetResult(*Link, 100 + I);
     FCursor.Top += Link->height() + 2;
   }
   FCursor.Top += 24;
@@ -333,18 +343,20 @@ void TEmulatedDialog::AddQuery()
   FEdit = new QLineEdit(FParent);
   FEdit->setObjectName(QStringLiteral("Query"));
   FEdit->setGeometry(FCursor.TextLeft, FCursor.Top, FCursor.ClientWidth - 16 - FCursor.TextLeft, 22);
-  QFont EditFont = FEdit->font();
-  EditFont.setFamily(QStringLiteral("Calibri"));
-  FEdit->setFont(EditFont);
-  QPalette Blue = FEdit->palette();
-  Blue.setColor(QPalette::Text, QColor(0x00, 0x00, 0xFF));
-  FEdit->setPalette(Blue);
+  if constexpr (!Edition::InstallerDialog) {
+    QFont EditFont = FEdit->font();
+    EditFont.setFamily(QStringLiteral("Calibri"));
+    FEdit->setFont(EditFont);
+    QPalette Blue = FEdit->palette();
+    Blue.setColor(QPalette::Text, QColor(0x00, 0x00, 0xFF));
+    FEdit->setPalette(Blue);
+  }
   FEdit->setText(FTask.Query);
   if (FArguments.Flags.Contains(tdfQueryMasked)) {
     FEdit->setEchoMode(QLineEdit::Password);
     FEdit->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
   }
-  if (FArguments.Flags.Contains(tdfQueryFieldFocused))
+  if (!Edition::InstallerDialog && FArguments.Flags.Contains(tdfQueryFieldFocused))
     FEdit->setFocus();
   FCursor.Top += 42;
 }
@@ -392,8 +404,9 @@ void TEmulatedDialog::AddButton(const QString& Caption, int Result)
                            : new TSynButton(FParent, Text, Result, Left, FCursor.Top, WB - 12, 28);
   Button->setObjectName(QStringLiteral("Button%1").arg(Result));
   FRowButtons.prepend(Button);
-  if constexpr (Edition::ReportHandOff)
-    Button->OnClick = [&Task = FTask](QObject* Sender) { Task.ButtonClick(Sender); };
+#if !defined(CORVANE_EDITION_INSTALLER)
+  Button->OnClick = [&Task = FTask](QObject* Sender) { Task.ButtonClick(Sender); };
+#endif
   if (Result == mrOk) {
     Button->setDefault(true);
     Button->SetBitmap(&BitmapOK());
@@ -402,8 +415,24 @@ void TEmulatedDialog::AddButton(const QString& Caption, int Result)
   } else if (Result == mrCancel) {
     Button->SetCancel(true);
   }
+  SetResult(*Button, Result);
+}
+
+void TEmulatedDialog::SetResult(TSynButton& Button, int Result)
+{
+#if defined(CORVANE_EDITION_INSTALLER)
+  // The result goes in the tag, the form's ButtonClick closes the form, and
+  // the form focuses its default button once it shows.
+  Button.SetModalResult(mrNone);
+  Button.Tag = Result;
+  Button.OnClick = [Form = FForm.get()](QObject* Sender) { Form->ButtonClick(Sender); };
   if (Result == FArguments.ButtonDef)
-    Button->setFocus();
+    FForm->DefaultButton = &Button;
+#else
+  Button.SetModalResult(Result);
+  if (Result == FArguments.ButtonDef)
+    Button.setFocus();
+#endif
 }
 
 void TEmulatedDialog::AddVerification()
@@ -491,52 +520,6 @@ void TEmulatedDialog::ReadResults()
 
 }  // namespace
 
-// TSynButton.
-
-TSynButton::TSynButton(QWidget* Owner, TCommonButton Button, int Left, int Top, int Width, int Height)
-  : TSynButton(Owner, CommonButtonCaption(Button), CommonButtonModalResult(Button), Left, Top, Width, Height)
-{
-  if (Button == cbOK) {
-    setDefault(true);
-    SetBitmap(&BitmapOK());
-  } else if (Button == cbCancel) {
-    SetCancel(true);
-  }
-}
-
-TSynButton::TSynButton(QWidget* Owner, const QString& Caption, int ModalResult, int Left, int Top, int Width,
-                       int Height)
-  : QPushButton(Caption, Owner), FModalResult(ModalResult)
-{
-  setGeometry(Left, Top, Width, Height);
-  connect(this, &QPushButton::clicked, this, &TSynButton::Clicked);
-}
-
-void TSynButton::SetBitmap(const QPixmap* Bitmap)
-{
-  if (!Bitmap || Bitmap->isNull())
-    return;
-  setIcon(QIcon(*Bitmap));
-  setIconSize(Bitmap->size());
-}
-
-void TSynButton::DoDropDown()
-{
-  if (QMenu* DropDown = menu())
-    DropDown->popup(mapToGlobal(rect().bottomLeft()));
-}
-
-void TSynButton::Clicked()
-{
-  // The handler runs while the form is still on screen; the modal result
-  // closes it afterwards.
-  if (OnClick)
-    OnClick(this);
-  if (FModalResult != mrNone)
-    if (auto* Form = qobject_cast<QDialog*>(window()))
-      Form->done(FModalResult);
-}
-
 // TTaskDialog.
 
 int TTaskDialog::ExecuteEmulated(TCommonButtons aCommonButtons, int aButtonDef, TTaskDialogFlags aFlags,
@@ -548,18 +531,25 @@ int TTaskDialog::ExecuteEmulated(TCommonButtons aCommonButtons, int aButtonDef, 
     TEmulatedDialog Dialog(
       *this, {aCommonButtons, aButtonDef, aFlags, aDialogIcon, aFooterIcon, aRadioDef, aWidth, aClassicStyle});
     Result = Dialog.ShowModal();
+#if defined(CORVANE_EDITION_INSTALLER)
+    // The form's tag, not its modal result; nothing a button carries above
+    // 65535 counts.
+    Result = Dialog.FForm->Tag >= 0 && Dialog.FForm->Tag <= 65535 ? Dialog.FForm->Tag : 0;
+#else
     // However the form closed; a hand-off that raises leaves the results
     // as they were.
-    if constexpr (Edition::ReportHandOff)
-      HandOnReport(*this, Dialog.Comment());
+    HandOnReport(*this, Dialog.Comment());
+#endif
     Dialog.ReadResults();
   }
+#if !defined(CORVANE_EDITION_INSTALLER)
   // A picture, archive or copy that could not be written is told once the
   // rest is done.
   if (ClickFailure)
     std::rethrow_exception(ClickFailure);
   if (PackingFailure)
     std::rethrow_exception(PackingFailure);
+#endif
   return Result;
 }
 

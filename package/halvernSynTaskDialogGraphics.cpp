@@ -3,7 +3,10 @@
 #include "package/halvernSynTaskDialogInternal.h"
 #include "package/halvernSynTaskDialogMeasureCache.h"
 
+#include "package/Edition.h"
+
 #include <QApplication>
+#include <QBitmap>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
@@ -68,6 +71,10 @@ int Measured(const QFont& Font, int Width, const QString& Text, TMeasure Measure
   GMeasures.Add(Font, Width, Text, Value);
   return Value;
 }
+
+#if !defined(CORVANE_EDITION_INSTALLER)
+// The package's glyphs are drawn here; the installer's are bitmaps of its
+// own resources.
 
 // The 16 colours of the glyphs; index 0 is the transparent one.
 const QList<QRgb>& SixteenColours()
@@ -143,6 +150,8 @@ QPixmap DrawArrowGlyph()
     Painter.drawPolygon(QPolygon({QPoint(8, 2), QPoint(14, 8), QPoint(8, 14)}));
   });
 }
+
+#endif
 
 QPixmap DrawSystemIcon(int Id)
 {
@@ -232,23 +241,65 @@ int WrappedHeightIn(const QFont& Font, int Width, const QString& Text)
 
 // Glyphs.
 
+#if defined(CORVANE_EDITION_INSTALLER)
+namespace {
+
+const QString GlyphOK = QStringLiteral("BTNOK");
+const QString GlyphArrow = QStringLiteral("BTNARROW");
+
+// A bitmap of the program's resources, transparent where it has the colour
+// of its lower left pixel, as transparent bitmaps are.
+QPixmap TransparentBitmap(const QString& FileName)
+{
+  QImage Image(FileName);
+  if (Image.isNull())
+    return {};
+  if (Image.format() == QImage::Format_Indexed8) {
+    QList<QRgb> Colours = Image.colorTable();
+    const int Ground = Image.pixelIndex(0, Image.height() - 1);
+    Colours[Ground] = qRgba(0, 0, 0, 0);
+    Image.setColorTable(Colours);
+    return QPixmap::fromImage(Image);
+  }
+  QPixmap Pixmap = QPixmap::fromImage(Image);
+  Pixmap.setMask(QBitmap::fromImage(Image.createMaskFromColor(Image.pixel(0, Image.height() - 1))));
+  return Pixmap;
+}
+
+}  // namespace
+
 QPixmap LoadBitmapResource(const QString& Name)
 {
-  if (Name == QLatin1String("BTNOKHMLD"))
+  if (Name != GlyphOK && Name != GlyphArrow)
+    return {};
+  return TransparentBitmap(QStringLiteral(":/SynTaskDialog/%1.bmp").arg(Name));
+}
+#else
+namespace {
+
+const QString GlyphOK = QStringLiteral("BTNOKHMLD");
+const QString GlyphArrow = QStringLiteral("BTNARROWHMLD");
+
+}  // namespace
+
+QPixmap LoadBitmapResource(const QString& Name)
+{
+  if (Name == GlyphOK)
     return DrawOkGlyph();
-  if (Name == QLatin1String("BTNARROWHMLD"))
+  if (Name == GlyphArrow)
     return DrawArrowGlyph();
   return {};
 }
+#endif
 
 const QPixmap& BitmapOK()
 {
-  return KeptPixmap(QStringLiteral("BTNOKHMLD"), [] { return LoadBitmapResource(QStringLiteral("BTNOKHMLD")); });
+  return KeptPixmap(GlyphOK, [] { return LoadBitmapResource(GlyphOK); });
 }
 
 const QPixmap& BitmapArrow()
 {
-  return KeptPixmap(QStringLiteral("BTNARROWHMLD"), [] { return LoadBitmapResource(QStringLiteral("BTNARROWHMLD")); });
+  return KeptPixmap(GlyphArrow, [] { return LoadBitmapResource(GlyphArrow); });
 }
 
 // Icons: loaded once, as the system shares them between windows.

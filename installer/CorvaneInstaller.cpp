@@ -1,0 +1,87 @@
+// CorvaneInstaller: installs the component package into a Delphi IDE of
+// this machine. Without options it opens its window; with --unattended it
+// drives that window from the command line.
+
+#include "hostfw/Application.h"
+#include "installer/Unattended.h"
+#include "installer/u_packInstaller.h"
+
+#include <QCommandLineParser>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+struct TCommand {
+  bool Unattended = false;
+  Unattended::TOptions Options;
+};
+
+// The options, or an error text; --unattended needs --ide and --target.
+bool ParseCommand(const QStringList& Arguments, TCommand& Command, QString& Error)
+{
+  QCommandLineParser Parser;
+  const QCommandLineOption UnattendedOption(QStringLiteral("unattended"));
+  const QCommandLineOption IdeOption(QStringLiteral("ide"), QString(), QStringLiteral("display name"));
+  const QCommandLineOption TargetOption(QStringLiteral("target"), QString(), QStringLiteral("folder"));
+  const QCommandLineOption NoSetupOption(QStringLiteral("no-setup"));
+  Parser.addOptions({UnattendedOption, IdeOption, TargetOption, NoSetupOption});
+  if (!Parser.parse(Arguments)) {
+    Error = Parser.errorText();
+    return false;
+  }
+  if (!Parser.positionalArguments().isEmpty()) {
+    Error = QStringLiteral("unexpected argument: %1").arg(Parser.positionalArguments().first());
+    return false;
+  }
+  Command.Unattended = Parser.isSet(UnattendedOption);
+  Command.Options = {Parser.value(IdeOption), Parser.value(TargetOption), Parser.isSet(NoSetupOption)};
+  const bool ScriptOnly = Parser.isSet(IdeOption) || Parser.isSet(TargetOption) || Command.Options.NoSetup;
+  if (Command.Unattended ? !Parser.isSet(IdeOption) || !Parser.isSet(TargetOption) : ScriptOnly) {
+    Error = QStringLiteral("--unattended goes with --ide and --target");
+    return false;
+  }
+  return true;
+}
+
+constexpr const char* Usage =
+  "usage: CorvaneInstaller [--unattended --ide \"<display name>\" --target DIR [--no-setup]]\n";
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+  QStringList Arguments;
+  for (int I = 0; I < argc; ++I)
+    Arguments << QString::fromLocal8Bit(argv[I]);
+  TCommand Command;
+  QString Error;
+  if (!ParseCommand(Arguments, Command, Error)) {
+    std::fprintf(stderr, "CorvaneInstaller: %s\n%s", Error.toLocal8Bit().constData(), Usage);
+    return 2;
+  }
+
+  int AppArgc = 1;
+  Application::TApplication App(AppArgc, argv);
+  App.SetTitle(u_packInstaller::ApplicationTitle);
+  if (!Command.Unattended) {
+    u_packInstaller::TfrmMain frmMain;
+    App.SetMainForm(&frmMain);
+    frmMain.show();
+    return App.exec();
+  }
+  // The start-up's message boxes are answered too: the run answers from
+  // before the window is made.
+  Unattended::TUnattendedRun Run(stdout);
+  u_packInstaller::TfrmMain frmMain;
+  App.SetMainForm(&frmMain);
+  frmMain.show();
+  int ExitCode = 1;
+  QTimer::singleShot(0, &frmMain, [&] {
+    ExitCode = Run.Drive(frmMain, Command.Options);
+    App.quit();
+  });
+  App.exec();
+  return ExitCode;
+}

@@ -1,0 +1,5 @@
+#include "installer/InstallerLog.h"
+
+namespace Logging {
+Q_LOGGING_CATEGORY(Installer, "corvane.installer", QtCriticalMsg)
+}  // namespace Logging

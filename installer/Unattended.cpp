@@ -1,0 +1,122 @@
+// Scripted runs of the installer.
+
+#include "installer/Unattended.h"
+
+#include "hostfw/Application.h"
+#include "hostfw/ListView.h"
+#include "installer/u_packInstaller.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPushButton>
+
+namespace Unattended {
+
+namespace {
+
+QString LabelText(const QDialog& Dialog, std::initializer_list<const char*> Names)
+{
+  for (const char* Name : Names)
+    if (auto* Label = Dialog.findChild<QLabel*>(QLatin1String(Name)))
+      return Label->text();
+  return {};
+}
+
+// The Yes button of a dialog that asks, whichever form of the dialog it is.
+QAbstractButton* YesButton(QDialog& Dialog)
+{
+  if (auto* Box = qobject_cast<QMessageBox*>(&Dialog))
+    return Box->button(QMessageBox::Yes);
+  for (auto* Button : Dialog.findChildren<SynTaskDialog::TSynButton*>())
+    if (Button->Tag == SynTaskDialog::mrYes)
+      return Button;
+  const QString Yes = SynTaskDialog::UnAmp(SynTaskDialog::CommonButtonCaption(SynTaskDialog::cbYes));
+  for (auto* Button : Dialog.findChildren<QPushButton*>())
+    if (SynTaskDialog::UnAmp(Button->text()) == Yes)
+      return Button;
+  return nullptr;
+}
+
+// A click on the item as the mouse gives it: the list selects it and
+// reports the click.
+bool ClickItem(ListView::TListView& List, const QString& Caption)
+{
+  for (int I = 0; I < List.ItemCount(); ++I) {
+    ListView::TListItem* Item = List.Item(I);
+    if (Item->Caption() != Caption)
+      continue;
+    List.scrollToItem(Item);
+    const QPointF At = List.visualItemRect(Item).center();
+    for (const QEvent::Type Type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+      QMouseEvent Event(Type, At, List.viewport()->mapToGlobal(At), Qt::LeftButton,
+                        Type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+      QCoreApplication::sendEvent(List.viewport(), &Event);
+    }
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+TUnattendedRun::TUnattendedRun(std::FILE* Out) : FOut(Out)
+{
+  Application::Instance()->SetModalHook([this](QDialog& Dialog) {
+    const TTexts Texts = TextsOf(Dialog);
+    FLastInstruction = Texts.Inst;
+    const QByteArray Line = (Texts.Title + QStringLiteral(" | ") + Texts.Inst + QStringLiteral(" | ") +
+                             Texts.Content + QLatin1Char('\n'))
+                              .toLocal8Bit();
+    std::fputs(Line.constData(), FOut);
+    std::fflush(FOut);
+    if (QAbstractButton* Yes = YesButton(Dialog))
+      Yes->click();
+    else
+      Application::PressOk(Dialog);
+  });
+}
+
+TUnattendedRun::~TUnattendedRun()
+{
+  if (auto* App = Application::Instance())
+    App->SetModalHook({});
+}
+
+TUnattendedRun::TTexts TUnattendedRun::TextsOf(const QDialog& Dialog)
+{
+  if (auto* Box = qobject_cast<const QMessageBox*>(&Dialog))
+    return {Box->windowTitle(), Box->text(), Box->informativeText()};
+  // The emulated dialog's labels, else the native one's.
+  return {Dialog.windowTitle(), LabelText(Dialog, {"Inst", "MainInstruction"}), LabelText(Dialog, {"Content"})};
+}
+
+int TUnattendedRun::Drive(u_packInstaller::TfrmMain& Form, const TOptions& Options)
+{
+  // The batch file and the setup program run in folders of their own: the
+  // target has to be a whole path. A folder the user would have made in the
+  // folder chooser is made here.
+  QString Target = Options.Target;
+  if (!Target.isEmpty()) {
+    QDir().mkpath(Target);
+    Target = QFileInfo(Target).absoluteFilePath();
+  }
+  Form.editInstallationDirectory->setText(Target);
+  if (!ClickItem(*Form.ListViewIDEs, Options.Ide)) {
+    const QByteArray Note = QStringLiteral("CorvaneInstaller: no IDE \"%1\" is listed\n").arg(Options.Ide).toLocal8Bit();
+    std::fputs(Note.constData(), stderr);
+  }
+  if (Options.NoSetup)
+    Form.CBInstallDariDerirud->setChecked(false);
+  FLastInstruction.clear();
+  Form.BtnInstall->click();
+  return FLastInstruction == QLatin1String("Complete") ? 0 : 1;
+}
+
+}  // namespace Unattended

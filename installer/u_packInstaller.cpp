@@ -1,0 +1,337 @@
+// The installer's main window and its flow.
+
+#include "installer/u_packInstaller.h"
+
+#include "hostfw/Application.h"
+#include "hostfw/Colors.h"
+#include "hostfw/Exceptions.h"
+#include "hostfw/Image.h"
+#include "hostfw/ListView.h"
+#include "installer/InstallerLog.h"
+#include "installer/u_rippleEffect.h"
+#include "installer/u_supportUnit.h"
+#include "platform/Shell.h"
+
+#include "ui_u_packInstaller.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QListWidget>
+#include <QPixmap>
+#include <QStyle>
+#include <QThread>
+#include <QTimer>
+
+namespace u_packInstaller {
+
+using namespace SynTaskDialog;
+using u_supportUnit::TDelphiVersions;
+
+namespace {
+
+const QString DelphiIde = QStringLiteral("Delphi IDE");
+const QString CorvaneInstallation = QStringLiteral("Corvane installation");
+const QString SetupProgram = QStringLiteral("Corvane_setup.exe");
+
+// The pictures of the window, built into the program.
+const QString LogoPicture = QStringLiteral(":/installer/logo.jpg");
+const QString BandPicture = QStringLiteral(":/installer/band.bmp");
+
+// Columns of the IDE list, in pixels.
+constexpr int VersionColumnWidth = 261;
+constexpr int PathColumnWidth = 704;
+
+// Where the IDE named in the label stands in the table.
+struct TIdeChoice {
+  enum { Supported, Unsupported, None } Kind = None;
+  TDelphiVersions Version = TDelphiVersions::Delphi4;
+  QString RegistryKey;
+};
+
+TIdeChoice ChoiceOf(const QString& DisplayName)
+{
+  for (int I = 0; I < u_supportUnit::DelphiVersionsCount; ++I) {
+    if (u_supportUnit::DelphiVersionsNames[size_t(I)] != DisplayName)
+      continue;
+    const auto Version = TDelphiVersions(I);
+    if (u_supportUnit::EditionCode(Version).isEmpty())
+      return {TIdeChoice::Unsupported, Version, {}};
+    return {TIdeChoice::Supported, Version, u_supportUnit::DelphiRegPaths[size_t(I)]};
+  }
+  return {};
+}
+
+// Runs the setup program silently into Target + "/Corvane" and waits for it,
+// keeping the window alive meanwhile.
+void RunSetupProgram(QWidget* Owner, const QString& Target)
+{
+  const QString Program = u_supportUnit::InstallerFolder() + QStringLiteral("/Corvane/") + SetupProgram;
+  const QString Parameters = (QStringLiteral(" /S /D=") + Target + QStringLiteral("/Corvane")).replace(
+    QStringLiteral("//"), QStringLiteral("/"));
+  // A setup program that cannot even be started has not installed anything:
+  // that is a failed installation, not a complete one.
+  if (Shell::ShellExecute(Owner, QStringLiteral("open"), Program, Parameters, QString(), Shell::SW_SHOWNORMAL) <=
+      32)
+    throw Exceptions::Exception(QStringLiteral("%1 could not be started").arg(Program));
+  while (u_supportUnit::processExists(SetupProgram)) {
+    QCoreApplication::processEvents();
+    QThread::msleep(1);
+  }
+}
+
+// The window's buttons are disabled for as long as an installation runs:
+// its handler pumps messages, and a second one nested inside it would run
+// the setup program twice or close the window under it.
+class TBusy {
+public:
+  TBusy(bool& Flag, std::initializer_list<QWidget*> Controls) : FFlag(Flag), FControls(Controls)
+  {
+    FFlag = true;
+    for (QWidget* Control : FControls)
+      Control->setEnabled(false);
+  }
+  ~TBusy()
+  {
+    for (QWidget* Control : FControls)
+      Control->setEnabled(true);
+    FFlag = false;
+  }
+  TBusy(const TBusy&) = delete;
+  TBusy& operator=(const TBusy&) = delete;
+
+private:
+  bool& FFlag;
+  QList<QWidget*> FControls;
+};
+
+}  // namespace
+
+TfrmMain::TfrmMain(QWidget* Parent) : QWidget(Parent), FUi(std::make_unique<Ui::TfrmMain>())
+{
+  FUi->setupUi(this);
+  Panel1 = FUi->Panel1;
+  Panel2 = FUi->Panel2;
+  Image1_ = FUi->Image1_;
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName(QStringLiteral("Timer1"));
+  Timer1->setInterval(5);
+  GroupBox1 = FUi->GroupBox1;
+  GroupBox2 = FUi->GroupBox2;
+  BtnClose = FUi->BtnClose;
+  ListViewIDEs = FUi->ListViewIDEs;
+  ImageList1 = new ListView::TImageList(this);
+  ImageList1->setObjectName(QStringLiteral("ImageList1"));
+  BtnInstall = FUi->BtnInstall;
+  editInstallationDirectory = FUi->editInstallationDirectory;
+  SpeedButtonBrowse = FUi->SpeedButtonBrowse;
+  DirectoryListBoxFish = FUi->DirectoryListBoxFish;
+  Label1 = FUi->Label1;
+  lblIDEName = FUi->lblIDEName;
+  Image1 = FUi->Image1;
+  Bevel1 = FUi->Bevel1;
+  Label2 = FUi->Label2;
+  Label3 = FUi->Label3;
+  Image2 = FUi->Image2;
+  Panel3 = FUi->Panel3;
+  imgProgesbar = FUi->imgProgesbar;
+  CBInstallDariDerirud = FUi->CBInstallDariDerirud;
+
+  // A dialog border: the window keeps its size.
+  setFixedSize(size());
+  ListViewIDEs->header()->resizeSection(0, VersionColumnWidth);
+  ListViewIDEs->header()->resizeSection(1, PathColumnWidth);
+  ListViewIDEs->SetSmallImages(ImageList1);
+  // The texts lie on the banner's picture; the ripple takes their clicks.
+  for (QWidget* Text : {static_cast<QWidget*>(Label2), static_cast<QWidget*>(Label3)})
+    Text->setAttribute(Qt::WA_TransparentForMouseEvents);
+  Image1->setAttribute(Qt::WA_OpaquePaintEvent);
+  Image1_->SetPicture(QImage(LogoPicture));
+  Image2->SetPicture(style()->standardIcon(QStyle::SP_DriveHDIcon).pixmap(32, 32).toImage());
+  imgProgesbar->SetPicture(QImage(BandPicture).convertToFormat(QImage::Format_RGB888));
+
+  for (Image::TImage* Surface : {Image1, Image1_}) {
+    Surface->OnMouseDown = [this](Image::TImage&, Qt::MouseButton, int X, int Y) { Image1_MouseDown(X, Y); };
+    Surface->OnMouseMove = [this](Image::TImage&, int X, int Y) { Image1_MouseMove(X, Y); };
+    Surface->OnMouseUp = [this](Image::TImage&, Qt::MouseButton, int X, int Y) { Image1_MouseUp(X, Y); };
+  }
+  connect(Timer1, &QTimer::timeout, this, &TfrmMain::Timer1Timer);
+  connect(BtnClose, &QPushButton::clicked, this, &TfrmMain::BtnCloseClick);
+  connect(BtnInstall, &QPushButton::clicked, this, &TfrmMain::BtnInstallClick);
+  connect(SpeedButtonBrowse, &QToolButton::clicked, this, &TfrmMain::SpeedButtonBrowseClick);
+  connect(ListViewIDEs, &QTreeWidget::itemClicked, this, &TfrmMain::ListViewIDEsClick);
+
+  if (QScreen* Screen = screen())
+    move(Screen->availableGeometry().center() - rect().center());
+  FormCreate();
+}
+
+TfrmMain::~TfrmMain()
+{
+  FormDestroy();
+}
+
+void TfrmMain::FormCreate()
+{
+  // Whatever goes wrong here, the window still opens.
+  try {
+    bImageisPresent = QFileInfo(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Reflect.bmp")))
+                        .isFile();
+    if (bImageisPresent)
+      Timer1->start();
+    Image1_->setAttribute(Qt::WA_OpaquePaintEvent);
+    Image1->ClearPicture();
+    u_rippleEffect::CreatOr(Image1, Colors::clWhite);
+    InstalledIDEToListview();
+  } catch (...) {
+    qCWarning(Logging::Installer).noquote()
+      << "the window's start-up stopped:" << Exceptions::MessageOf(std::current_exception());
+  }
+}
+
+void TfrmMain::Timer1Timer()
+{
+  if (bImageisPresent)
+    u_rippleEffect::ProcessWater(Image1, Colors::clWhite);
+  u_supportUnit::UpdateImageProgress(imgProgesbar);
+}
+
+void TfrmMain::FormDestroy()
+{
+  u_rippleEffect::DestrOyer();
+}
+
+void TfrmMain::Image1_MouseDown(int X, int Y)
+{
+  u_rippleEffect::RippleMouseDown(X, Y);
+}
+
+void TfrmMain::Image1_MouseMove(int X, int Y)
+{
+  u_rippleEffect::RippleMouseMove(X, Y);
+}
+
+void TfrmMain::Image1_MouseUp(int X, int Y)
+{
+  u_rippleEffect::RippleMouseUp(X, Y);
+}
+
+void TfrmMain::BtnCloseClick()
+{
+  close();
+}
+
+void TfrmMain::closeEvent(QCloseEvent* Event)
+{
+  if (FInstalling)
+    Event->ignore();
+  else
+    QWidget::closeEvent(Event);
+}
+
+void TfrmMain::BtnInstallClick()
+{
+  const QString Target = editInstallationDirectory->text();
+  if (!QFileInfo(Target).isDir()) {
+    DisplayMessage(tiWarning, DelphiIde, QStringLiteral("Cannot install Corvane"),
+                   QStringLiteral("Installation directory should be a valid location"), false);
+    return;
+  }
+  if (!ListViewIDEs->Selected()) {
+    DisplayMessage(tiWarning, DelphiIde, QStringLiteral("Please select an IDE"),
+                   QStringLiteral("Please select Delphi IDE to install Corvane"), false);
+    return;
+  }
+  if (u_supportUnit::IsIDErunning()) {
+    DisplayMessage(tiWarning, DelphiIde, QStringLiteral("Cannot install"),
+                   QStringLiteral("Delphi IDE is running, please close all instances of Delphi"), false);
+    return;
+  }
+  if (!DisplayMessage(tiQuestion, CorvaneInstallation, QStringLiteral("Are you sure?"),
+                      QStringLiteral("Corvane will be installed on your system.continue?"), true))
+    return;
+
+  TBusy Busy(FInstalling, {BtnInstall, BtnClose, SpeedButtonBrowse});
+  imgProgesbar->show();
+  const QString IdeName = lblIDEName->text().trimmed();
+  const TIdeChoice Choice = ChoiceOf(IdeName);
+  if (Choice.Kind == TIdeChoice::Unsupported) {
+    imgProgesbar->hide();
+    DisplayMessage(tiWarning, DelphiIde, IdeName + QStringLiteral(" is not supported"),
+                   QStringLiteral(" Please select a different IDE"), false);
+    return;
+  }
+  bool Failed = false;
+  try {
+    if (Choice.Kind == TIdeChoice::Supported)
+      u_supportUnit::InstallHalvernMLDPack(Choice.RegistryKey, Choice.Version, editInstallationDirectory->text());
+    if (CBInstallDariDerirud->isChecked())
+      RunSetupProgram(this, editInstallationDirectory->text());
+  } catch (...) {
+    qCWarning(Logging::Installer).noquote()
+      << "the installation failed:" << Exceptions::MessageOf(std::current_exception());
+    Failed = true;
+    DisplayMessage(tiError, QStringLiteral("Corvane"), QStringLiteral("Error"), QStringLiteral("Installation Failed"),
+                   false);
+    imgProgesbar->hide();
+  }
+  imgProgesbar->hide();
+  CBInstallDariDerirud->setChecked(false);
+  if (!Failed)
+    DisplayMessage(tiInformation, CorvaneInstallation, QStringLiteral("Complete"),
+                   QStringLiteral("Installation succesful"), false);
+}
+
+void TfrmMain::SpeedButtonBrowseClick()
+{
+  try {
+    // The hidden directory list starts at the root, which also becomes the
+    // process's current folder, as it always has.
+    DirectoryListBoxFish->clear();
+    DirectoryListBoxFish->addItems(QDir::root().entryList(QDir::Dirs | QDir::NoDotAndDotDot));
+    QDir::setCurrent(QDir::rootPath());
+    editInstallationDirectory->setText(
+      QFileDialog::getExistingDirectory(nullptr, BrowseCaption, QString(), QFileDialog::ShowDirsOnly));
+  } catch (...) {
+    qCWarning(Logging::Installer).noquote()
+      << "the folder choice stopped:" << Exceptions::MessageOf(std::current_exception());
+  }
+}
+
+void TfrmMain::ListViewIDEsClick()
+{
+  if (ListView::TListItem* Item = ListViewIDEs->Selected())
+    lblIDEName->setText(Item->Caption());
+}
+
+void TfrmMain::InstalledIDEToListview()
+{
+  u_supportUnit::LoadInstalledVersions(ListViewIDEs, ImageList1);
+  auto* App = Application::Instance();
+  if (ListViewIDEs->ItemCount() == 0) {
+    if (App)
+      App->MessageBox(NoDelphiInstalled, App->Title());
+  } else if (ListView::TListItem* Item = ListViewIDEs->Selected()) {
+    const QStringList SubItems = Item->SubItems();
+    if (App && !SubItems.isEmpty())
+      App->MessageBox(QFileInfo(SubItems.first()).path(), App->Title());
+  }
+}
+
+bool TfrmMain::DisplayMessage(TTaskDialogIcon MessType, const QString& sTitle, const QString& sTitleSec,
+                              const QString& sBody, bool YesORCancel)
+{
+  TTaskDialog Task;
+  Task.Title = sTitle;
+  Task.Inst = sTitleSec;
+  Task.Content = sBody;
+  Task.Footer = MessageFooter;
+  const TCommonButtons Buttons = YesORCancel ? TCommonButtons{cbYes, cbCancel} : TCommonButtons{cbOK};
+  const int Result = Task.Execute(Buttons, 0, {}, MessType, tfiShield, 200, 0, nullptr, false);
+  return YesORCancel ? Result == mrYes : Result == mrOk;
+}
+
+}  // namespace u_packInstaller

@@ -1,0 +1,196 @@
+// The package installation for each edition: the batch line's bytes, the
+// copy, the registration and the search path.
+
+#include "installer/u_supportUnit.h"
+
+#include "hostfw/Exceptions.h"
+#include "platform/Registry.h"
+#include "tests/installer/IdeRegistry.h"
+#include "tests/support/TempEnvironment.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+using namespace u_supportUnit;
+using InstallerTest::PutUserString;
+using InstallerTest::UserKeyExists;
+using InstallerTest::UserString;
+using TestSupport::ReadAll;
+using TestSupport::WriteAll;
+
+namespace {
+
+struct TCase {
+  TDelphiVersions Version;
+  const char* Code;
+  bool RootWithSeparator;  // the newer IDEs record their root so
+  const char* KnownText;
+};
+
+const TCase Cases[] = {
+  {TDelphiVersions::Delphi6, "D6", false, "Delphi 6 Corvane Bpl File"},
+  {TDelphiVersions::Delphi7, "D7", false, "Delphi 7 Corvane Bpl File"},
+  {TDelphiVersions::Delphi2006, "D2006", false, "Delphi 2006 Corvane Bpl File"},
+  {TDelphiVersions::Delphi2010, "D2010", true, "Delphi 2010 Corvane Bpl File"},
+  {TDelphiVersions::DelphiXE2, "DXE2", true, "Delphi XE2 Corvane Bpl File"},
+  {TDelphiVersions::DelphiXE3, "DXE3", true, "Delphi XE3 Corvane Bpl File"},
+};
+
+class InstallPack : public ::testing::Test {
+protected:
+  InstallPack()
+  {
+    const QString Installer = Env.Root() + QStringLiteral("/installer");
+    for (const TCase& Case : Cases) {
+      const QString Dcu = Installer + QStringLiteral("/Packages/") + QLatin1String(Case.Code) + QStringLiteral("/DCU");
+      QDir().mkpath(Dcu + QStringLiteral("/sub"));
+      WriteAll(Dcu + QStringLiteral("/CVVesparo") + QLatin1String(Case.Code) + QStringLiteral(".dpk"), "package");
+      WriteAll(Dcu + QStringLiteral("/sub/Vesparo.pas"), "unit");
+    }
+    SetInstallerFolderSource([Installer] { return Installer; });
+  }
+  ~InstallPack() override { SetInstallerFolderSource({}); }
+
+  // An IDE as it registers itself; its key holds Known Packages unless
+  // told otherwise.
+  QString RegisterIde(const TCase& Case, bool KnownPackages = true)
+  {
+    const QString Key = DelphiRegPaths[int(Case.Version)];
+    const QString Root = Env.Root() + QStringLiteral("/ide ") + QLatin1String(Case.Code);
+    QDir().mkpath(Root + QStringLiteral("/Bin"));
+    WriteAll(Root + QStringLiteral("/Bin/dcc32.cfg"), QByteArray());
+    PutUserString(Key, QStringLiteral("RootDir"), Case.RootWithSeparator ? Root + QLatin1Char('/') : Root);
+    PutUserString(Key + QStringLiteral("\\Library"), QStringLiteral("Search Path"), QStringLiteral("$(BDS)/lib"));
+    if (KnownPackages)
+      PutUserString(Key + QStringLiteral("\\Known Packages"), QStringLiteral("$(BDS)/bin/dcl.bpl"), QStringLiteral("x"));
+    return Root;
+  }
+
+  QString Target(const QString& Name = QStringLiteral("comp"))
+  {
+    const QString Folder = Env.Root() + QLatin1Char('/') + Name;
+    QDir().mkpath(Folder);
+    return Folder;
+  }
+
+  TestSupport::TTempEnvironment Env;
+};
+
+TEST_F(InstallPack, EveryEditionBuildsRegistersAndListsItsPackage)
+{
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Code);
+    const QString C = QLatin1String(Case.Code);
+    const QString Key = DelphiRegPaths[int(Case.Version)];
+    const QString Root = RegisterIde(Case);
+    const QString T = Target(QStringLiteral("comp ") + C);
+    // The target as a drive root would be given: with a trailing separator.
+    InstallHalvernMLDPack(Key, Case.Version, T + QLatin1Char('/'));
+
+    const QString Dcu = T + QStringLiteral("/CVVesparo/") + C + QStringLiteral("/DCU");
+    EXPECT_EQ(ReadAll(Dcu + QStringLiteral("/Vesparo.bat")),
+              (QStringLiteral("\"%1/Bin/dcc32.exe\" -b \"%2/CVVesparoC.dpk\"\r\n").arg(Root, Dcu).replace(
+                 QStringLiteral("CVVesparoC"), QStringLiteral("CVVesparo") + C))
+                .toUtf8());
+    EXPECT_TRUE(QFileInfo::exists(Dcu + QStringLiteral("/sub/Vesparo.pas")));
+    EXPECT_EQ(UserString(Key + QStringLiteral("\\Known Packages"), Dcu + QStringLiteral("/CVVesparo") + C + QStringLiteral(".bpl")),
+              QLatin1String(Case.KnownText));
+    EXPECT_EQ(UserString(Key + QStringLiteral("\\Library"), QStringLiteral("Search Path")),
+              QStringLiteral("$(BDS)/lib;") + Dcu);
+    EXPECT_EQ(UserString(Key + QStringLiteral("\\Globals"), QStringLiteral("ForceEnvOptionsUpdate")), QStringLiteral("1"));
+    EXPECT_EQ(ReadAll(Root + QStringLiteral("/Bin/dcc32.cfg")), QByteArray("\r\n"));
+  }
+}
+
+TEST_F(InstallPack, SecondInstallationReplacesTheBatchAndTheSources)
+{
+  const TCase& Case = Cases[5];
+  RegisterIde(Case);
+  const QString T = Target();
+  const QString Dcu = T + QStringLiteral("/CVVesparo/DXE3/DCU");
+  InstallHalvernMLDPack(DelphiRegPaths[12], Case.Version, T);
+  WriteAll(Dcu + QStringLiteral("/sub/Vesparo.pas"), "edited");
+  WriteAll(Dcu + QStringLiteral("/Vesparo.bat"), "old batch that is longer than the new one ...........................");
+  InstallHalvernMLDPack(DelphiRegPaths[12], Case.Version, T);
+  EXPECT_EQ(ReadAll(Dcu + QStringLiteral("/sub/Vesparo.pas")), QByteArray("unit"));
+  EXPECT_TRUE(ReadAll(Dcu + QStringLiteral("/Vesparo.bat")).startsWith("\""));
+  EXPECT_EQ(UserString(DelphiRegPaths[12] + QStringLiteral("\\Library"), QStringLiteral("Search Path")),
+            QStringLiteral("$(BDS)/lib;") + Dcu);
+}
+
+TEST_F(InstallPack, WithoutKnownPackagesBuiltAndListedButNotRegistered)
+{
+  const TCase& Case = Cases[0];
+  RegisterIde(Case, false);
+  const QString T = Target();
+  InstallHalvernMLDPack(DelphiRegPaths[2], Case.Version, T);
+  EXPECT_TRUE(QFileInfo::exists(T + QStringLiteral("/CVVesparo/D6/DCU/Vesparo.bat")));
+  EXPECT_FALSE(UserKeyExists(DelphiRegPaths[2] + QStringLiteral("\\Known Packages")));
+  EXPECT_EQ(UserString(DelphiRegPaths[2] + QStringLiteral("\\Library"), QStringLiteral("Search Path")),
+            QStringLiteral("$(BDS)/lib;") + T + QStringLiteral("/CVVesparo/D6/DCU"));
+}
+
+TEST_F(InstallPack, FailuresStopBeforeTheyCopyOrWriteElsewhere)
+{
+  const TCase& Case = Cases[1];
+  const QString Root = RegisterIde(Case);
+  const QString T = Target();
+
+  // No dcc32.cfg: nothing copied.
+  QFile::remove(Root + QStringLiteral("/Bin/dcc32.cfg"));
+  EXPECT_THROW(InstallHalvernMLDPack(DelphiRegPaths[3], Case.Version, T), EInOutError);
+  EXPECT_FALSE(QFileInfo::exists(T + QStringLiteral("/CVVesparo")));
+
+  // No sources to copy: no batch at the root of the file system instead.
+  WriteAll(Root + QStringLiteral("/Bin/dcc32.cfg"), QByteArray());
+  QDir(Env.Root() + QStringLiteral("/installer/Packages/D7")).removeRecursively();
+  ASSERT_FALSE(QFileInfo::exists(QStringLiteral("/D7")));
+  EXPECT_THROW(InstallHalvernMLDPack(DelphiRegPaths[3], Case.Version, T), EInOutError);
+  EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/D7")));
+  EXPECT_FALSE(UserKeyExists(DelphiRegPaths[3] + QStringLiteral("\\Globals")));
+
+  // A target the batch could not name as it is: refused before anything.
+  const QByteArray Config = ReadAll(Root + QStringLiteral("/Bin/dcc32.cfg"));
+  for (const QString& Name : {QStringLiteral("a\"b"), QStringLiteral("$(touch x)"), QStringLiteral("`id`"),
+                              QStringLiteral("line\nbreak"), QStringLiteral("back\\slash")}) {
+    const QString Bad = Target(Name);
+    EXPECT_THROW(InstallHalvernMLDPack(DelphiRegPaths[3], Case.Version, Bad), Exception) << Name.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(Bad + QStringLiteral("/CVVesparo")));
+  }
+  EXPECT_EQ(ReadAll(Root + QStringLiteral("/Bin/dcc32.cfg")), Config);
+}
+
+TEST_F(InstallPack, UnsupportedVersionsAndRelativeTargets)
+{
+  const QString T = Target();
+  for (const TDelphiVersions Version : {TDelphiVersions::Delphi4, TDelphiVersions::DelphiXE}) {
+    EXPECT_NO_THROW(InstallHalvernMLDPack(DelphiRegPaths[int(Version)], Version, T));
+    EXPECT_EQ(EditionCode(Version), QString());
+  }
+  EXPECT_EQ(QDir(T).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+
+  // A folder named relative to the current one is registered by its full path.
+  RegisterIde(Cases[2]);
+  const QString Before = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(Env.Root()));
+  InstallHalvernMLDPack(DelphiRegPaths[6], TDelphiVersions::Delphi2006, QStringLiteral("comp"));
+  QDir::setCurrent(Before);
+  EXPECT_EQ(UserString(DelphiRegPaths[6] + QStringLiteral("\\Library"), QStringLiteral("Search Path")),
+            QStringLiteral("$(BDS)/lib;") + T + QStringLiteral("/CVVesparo/D2006/DCU"));
+}
+
+TEST_F(InstallPack, CollapseAndCopyHelpers)
+{
+  EXPECT_EQ(CollapsePath(QStringLiteral("  //a///b//  ")), QStringLiteral("/a//b/"));
+  const QString T = Target();
+  EXPECT_EQ(CreateAndCopypackageFiles(Env.Root() + QStringLiteral("/installer/Packages/D6/"), T + QStringLiteral("/x/y"),
+                                      TDelphiVersions::Delphi6),
+            T + QStringLiteral("/x/y/CVVesparo/"));
+  EXPECT_TRUE(QFileInfo::exists(T + QStringLiteral("/x/y/CVVesparo/D6/DCU/CVVesparoD6.dpk")));
+  EXPECT_EQ(CreateAndCopypackageFiles(Env.Root() + QStringLiteral("/missing"), T, TDelphiVersions::Delphi6), QString());
+  EXPECT_FALSE(CopyDir(QString(), T));
+}
+
+}  // namespace
