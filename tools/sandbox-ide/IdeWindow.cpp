@@ -47,8 +47,9 @@ QString TIdeWindow::PrepareDesignerPlugins() const
   for (const KnownPackages::TKnownPackage& Package : FPackages) {
     if (Package.Components.isEmpty())
       continue;
+    // A copy: the designer follows links and takes only files named .so.
     const QString Name = QFileInfo(Package.Path).completeBaseName() + QStringLiteral(".so");
-    if (!QFile::link(QFileInfo(Package.Path).absoluteFilePath(), Folder.filePath(Name)))
+    if (!QFile::copy(QFileInfo(Package.Path).absoluteFilePath(), Folder.filePath(Name)))
       return {};
   }
   return Root;

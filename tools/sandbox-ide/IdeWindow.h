@@ -19,8 +19,8 @@ public:
   QPushButton* DesignerButton() const { return FDesigner; }
 
   // The folder handed to the designer as a plugin path: its designer/
-  // sub-folder links every package that brings components, under a name
-  // the designer takes for a plugin. Empty on failure.
+  // sub-folder holds a copy of every package that brings components, under
+  // a name the designer takes for a plugin. Empty on failure.
   QString PrepareDesignerPlugins() const;
   // Starts the designer ($CORVANE_DESIGNER, else Qt's own) on them.
   bool OpenDesigner();
