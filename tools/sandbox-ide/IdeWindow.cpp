@@ -1,5 +1,7 @@
 #include "tools/sandbox-ide/IdeWindow.h"
 
+#include "platform/Registry.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -40,7 +42,16 @@ TIdeWindow::TIdeWindow(const IdeTable::TIde& Ide, QWidget* Parent)
 QString TIdeWindow::PrepareDesignerPlugins() const
 {
   // Beside the IDE's executable, so that each IDE has its own.
-  const QString Root = QCoreApplication::applicationDirPath() + QStringLiteral("/DesignerPlugins");
+  QString App;
+  Registry::TRegistry Store;
+  try {
+    if (Store.OpenKeyReadOnly(FIde.Key))
+      App = Store.ReadString(QStringLiteral("App"));
+  } catch (const ERegistryException&) {
+  }
+  if (App.isEmpty())
+    return {};
+  const QString Root = QFileInfo(App).absolutePath() + QStringLiteral("/DesignerPlugins");
   QDir Folder(Root + QStringLiteral("/designer"));
   if (!Folder.removeRecursively() || !QDir().mkpath(Folder.path()))
     return {};
