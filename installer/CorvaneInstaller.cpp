@@ -62,6 +62,11 @@ int main(int argc, char** argv)
     return 2;
   }
 
+  // A scripted run needs no display.
+  if (Command.Unattended && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+      qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+
   int AppArgc = 1;
   Application::TApplication App(AppArgc, argv);
   App.SetTitle(u_packInstaller::ApplicationTitle);

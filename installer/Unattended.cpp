@@ -76,11 +76,16 @@ TUnattendedRun::TUnattendedRun(std::FILE* Out) : FOut(Out)
                               .toLocal8Bit();
     std::fputs(Line.constData(), FOut);
     std::fflush(FOut);
-    if (QAbstractButton* Yes = YesButton(Dialog))
-      Yes->click();
-    else
-      Application::PressOk(Dialog);
+    Answer(Dialog);
   });
+}
+
+void TUnattendedRun::Answer(QDialog& Dialog)
+{
+  if (QAbstractButton* Yes = YesButton(Dialog))
+    Yes->click();
+  else
+    Application::PressOk(Dialog);
 }
 
 TUnattendedRun::~TUnattendedRun()

@@ -42,6 +42,8 @@ public:
     QString Title, Inst, Content;
   };
   static TTexts TextsOf(const QDialog& Dialog);
+  // Yes where the dialog asks, else OK.
+  static void Answer(QDialog& Dialog);
 
 private:
   std::FILE* FOut;

@@ -39,7 +39,7 @@ const QString SetupProgram = QStringLiteral("Corvane_setup.exe");
 
 // The pictures of the window, built into the program.
 const QString LogoPicture = QStringLiteral(":/installer/logo.jpg");
-const QString BandPicture = QStringLiteral(":/installer/band.bmp");
+const QString BandPicture = QStringLiteral(":/installer/progress.bmp");
 
 // Columns of the IDE list, in pixels.
 constexpr int VersionColumnWidth = 261;
@@ -70,13 +70,13 @@ TIdeChoice ChoiceOf(const QString& DisplayName)
 void RunSetupProgram(QWidget* Owner, const QString& Target)
 {
   const QString Program = u_supportUnit::InstallerFolder() + QStringLiteral("/Corvane/") + SetupProgram;
-  const QString Parameters = (QStringLiteral(" /S /D=") + Target + QStringLiteral("/Corvane")).replace(
-    QStringLiteral("//"), QStringLiteral("/"));
+  QString Parameters = QStringLiteral(" /S /D=") + Target + QStringLiteral("/Corvane");
+  Parameters.replace(QStringLiteral("//"), QStringLiteral("/"));
   // A setup program that cannot even be started has not installed anything:
   // that is a failed installation, not a complete one.
   if (Shell::ShellExecute(Owner, QStringLiteral("open"), Program, Parameters, QString(), Shell::SW_SHOWNORMAL) <=
       32)
-    throw Exceptions::Exception(QStringLiteral("%1 could not be started").arg(Program));
+    throw Exception(QStringLiteral("%1 could not be started").arg(Program));
   while (u_supportUnit::processExists(SetupProgram)) {
     QCoreApplication::processEvents();
     QThread::msleep(1);
@@ -293,8 +293,16 @@ void TfrmMain::SpeedButtonBrowseClick()
     DirectoryListBoxFish->clear();
     DirectoryListBoxFish->addItems(QDir::root().entryList(QDir::Dirs | QDir::NoDotAndDotDot));
     QDir::setCurrent(QDir::rootPath());
-    editInstallationDirectory->setText(
-      QFileDialog::getExistingDirectory(nullptr, BrowseCaption, QString(), QFileDialog::ShowDirsOnly));
+    // No owner and no preset folder; cancelled, the box is emptied.
+    QFileDialog Chooser(nullptr, BrowseCaption);
+    Chooser.setObjectName(QStringLiteral("FolderChooser"));
+    Chooser.setFileMode(QFileDialog::Directory);
+    Chooser.setOption(QFileDialog::ShowDirsOnly);
+    auto* App = Application::Instance();
+    const int Answer = App ? App->ExecModal(Chooser) : Chooser.exec();
+    editInstallationDirectory->setText(Answer == QDialog::Accepted && !Chooser.selectedFiles().isEmpty()
+                                         ? Chooser.selectedFiles().first()
+                                         : QString());
   } catch (...) {
     qCWarning(Logging::Installer).noquote()
       << "the folder choice stopped:" << Exceptions::MessageOf(std::current_exception());
