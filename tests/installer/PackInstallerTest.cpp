@@ -304,12 +304,13 @@ TEST_F(PackInstaller, TheSetupProgramRunsSilentlyAndIsWaitedFor)
   // The setup program is seen running until it has written its arguments,
   // and a few looks more; meanwhile the window's buttons are disabled.
   int LooksAfterItRan = 0;
-  bool EnabledWhileWaiting = false;
+  bool EnabledWhileWaiting = false, ClosedWhileWaiting = false;
   TfrmMain* Shown = nullptr;
   Processes::SetSnapshotSource([&]() -> QList<Processes::TProcessEntry> {
     if (!Shown || !Shown->Installing())
       return {};
     EnabledWhileWaiting = EnabledWhileWaiting || Shown->BtnInstall->isEnabled() || Shown->BtnClose->isEnabled();
+    ClosedWhileWaiting = ClosedWhileWaiting || Shown->close();
     if (QFileInfo::exists(Arguments) && ++LooksAfterItRan > 3)
       return {};
     return {{4242, Program}};
@@ -328,6 +329,7 @@ TEST_F(PackInstaller, TheSetupProgramRunsSilentlyAndIsWaitedFor)
   EXPECT_EQ(ReadAll(Arguments), (QStringLiteral(" /S /D=") + Target + QStringLiteral("/Corvane")).toUtf8());
   EXPECT_GT(LooksAfterItRan, 3);
   EXPECT_FALSE(EnabledWhileWaiting);
+  EXPECT_FALSE(ClosedWhileWaiting);
   EXPECT_TRUE(Form.BtnInstall->isEnabled());
   EXPECT_FALSE(Form.CBInstallDariDerirud->isChecked());
   EXPECT_TRUE(QFileInfo::exists(Target + QStringLiteral("/CVVesparo/DXE3/DCU/Vesparo.bat")));
@@ -351,7 +353,7 @@ TEST_F(PackInstaller, TheFolderChooserFillsTheBoxAndEmptiesItWhenCancelled)
     auto* Chooser = qobject_cast<QFileDialog*>(&Dialog);
     ASSERT_NE(Chooser, nullptr);
     Chooser->selectFile(Target);
-    Chooser->accept();
+    static_cast<QDialog*>(Chooser)->accept();
   };
   Form.SpeedButtonBrowse->click();
   EXPECT_EQ(Caption, BrowseCaption);
