@@ -1,23 +1,26 @@
 #pragma once
-// The package is built in three editions from one source. The XE editions
-// hold texts as UTF-16; the D6 edition holds 8-bit texts in the ANSI code
-// page, so every text it shows has passed through that code page. The
-// task-dialog unit is built once more, for the installer: 8-bit texts, and
-// without the report hand-off that only the package's editions have.
+// The package is built in several editions from one source. The 2010 and XE
+// editions hold texts as UTF-16; the D6, D7 and 2006 editions hold 8-bit
+// texts in the ANSI code page, so every text they show has passed through
+// that code page. The task-dialog unit is built once more, for the
+// installer: 8-bit texts, and without the report hand-off that only the
+// package's editions have.
 
 #include "platform/AnsiCodePage.h"
 
 #include <QString>
 
 // Only units compiled once per edition may depend on the edition.
-#if !defined(CORVANE_EDITION_DXE2) && !defined(CORVANE_EDITION_DXE3) && !defined(CORVANE_EDITION_D6) && \
+#if !defined(CORVANE_EDITION_DXE2) && !defined(CORVANE_EDITION_DXE3) && !defined(CORVANE_EDITION_D2010) && \
+  !defined(CORVANE_EDITION_D6) && !defined(CORVANE_EDITION_D7) && !defined(CORVANE_EDITION_D2006) &&       \
   !defined(CORVANE_EDITION_INSTALLER)
 #error "a unit that includes package/Edition.h belongs to CORVANE_PACKAGE_EDITION_SOURCES"
 #endif
 
 namespace Edition {
 
-#if defined(CORVANE_EDITION_D6) || defined(CORVANE_EDITION_INSTALLER)
+#if defined(CORVANE_EDITION_D6) || defined(CORVANE_EDITION_D7) || defined(CORVANE_EDITION_D2006) || \
+  defined(CORVANE_EDITION_INSTALLER)
 inline constexpr bool AnsiTexts = true;
 #else
 inline constexpr bool AnsiTexts = false;

@@ -2,10 +2,37 @@
 
 #include "platform/Processes.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 
+#include <optional>
+
 namespace Shell {
+
+namespace {
+
+// A single argument may not exceed this on Linux (MAX_ARG_STRLEN).
+constexpr qint64 MaxScriptSize = 128 * 1024 - 1;
+
+// A batch file's lines end in CR LF; the shell would take the CR as part of
+// the line's last word, so it gets the lines without it. Empty when the
+// file cannot be read whole or is too large to hand over.
+std::optional<QString> BatchScript(const QString& File)
+{
+  QFile Batch(File);
+  if (!Batch.open(QIODevice::ReadOnly) || Batch.size() > MaxScriptSize)
+    return std::nullopt;
+  QByteArray Text = Batch.readAll();
+  if (Batch.error() != QFileDevice::NoError || Text.contains('\0'))
+    return std::nullopt;
+  Text.replace("\r\n", "\n");
+  if (Text.endsWith('\r'))
+    Text.chop(1);
+  return QString::fromLocal8Bit(Text);
+}
+
+}  // namespace
 
 int ShellExecute(const void* Owner, const QString& Operation, const QString& File, const QString& Parameters,
                  const QString& Directory, int ShowCmd)
@@ -20,9 +47,15 @@ int ShellExecute(const void* Owner, const QString& Operation, const QString& Fil
   const QStringList Arguments = Parameters.isEmpty() ? QStringList() : QStringList{Parameters};
 
   bool Started = false;
-  if (Target.suffix().compare(QLatin1String("bat"), Qt::CaseInsensitive) == 0)
-    Started = Processes::StartDetached(QStringLiteral("/bin/sh"), QStringList{Target.absoluteFilePath()} + Arguments,
-                                       Directory);
+  if (Target.suffix().compare(QLatin1String("bat"), Qt::CaseInsensitive) == 0) {
+    const std::optional<QString> Script = BatchScript(Target.absoluteFilePath());
+    if (!Script)
+      return SE_ERR_ACCESSDENIED;
+    // $0 is the batch file, as when sh runs it by name.
+    Started = Processes::StartDetached(
+      QStringLiteral("/bin/sh"), QStringList{QStringLiteral("-c"), *Script, Target.absoluteFilePath()} + Arguments,
+      Directory);
+  }
   else if (Target.isFile() && Target.isExecutable())
     Started = Processes::StartDetached(Target.absoluteFilePath(), Arguments, Directory);
   else

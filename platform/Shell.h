@@ -17,7 +17,9 @@ enum : int { SE_ERR_FNF = 2, SE_ERR_ACCESSDENIED = 5, SE_ERR_NOASSOC = 31, SE_OK
 //    argument (none when Parameters is empty); nothing passes a shell, so
 //    quotes, ";" or "$(...)" in Parameters are plain characters;
 //  - a ".bat" file is run by /bin/sh in Directory (the caller's folder when
-//    empty), Parameters as its one argument;
+//    empty), Parameters as its one argument; its lines run without the CR
+//    of their CR LF ends. A batch file that cannot be read, holds a NUL or
+//    is larger than a single argument may be (128 KiB) is not run;
 //  - any other existing file is handed to xdg-open.
 // The started program is detached: it outlives the caller. Owner and
 // ShowCmd are accepted for the callers' sake and have no effect here.

@@ -52,3 +52,30 @@ TEST_F(ShellOpen, NothingToOpenStartsNothing)
   EXPECT_LE(ShellExecute(nullptr, QStringLiteral("print"), Recorder, QString(), QString(), SW_SHOWNORMAL), 32);
   EXPECT_EQ(WaitForStarts(RecordFile(), 0), QList<QStringList>{});
 }
+
+TEST_F(ShellOpen, ABatchLineEndedByCrLfRunsAsWritten)
+{
+  // The last argument, quoted or not, must arrive without the CR; a CR
+  // inside a line is left alone.
+  const QString Batch = Env.Root() + QStringLiteral("/build.bat");
+  TestSupport::WriteAll(Batch, ("\"" + Recorder + "\" -b \"a\rb\" last\r\n\"" + Recorder + "\" \"quoted\"\r\n\"" +
+                                Recorder + "\" no-newline\r")
+                                 .toLocal8Bit());
+  EXPECT_GT(ShellExecute(nullptr, QStringLiteral("open"), Batch, QString(), Env.Root(), SW_SHOWNORMAL), 32);
+  const QList<QStringList> Starts = WaitForStarts(RecordFile(), 3);
+  EXPECT_EQ(Starts.size(), 3);
+  EXPECT_TRUE(Starts.contains(QStringList{QStringLiteral("-b"), QStringLiteral("a\rb"), QStringLiteral("last")}));
+  EXPECT_TRUE(Starts.contains(QStringList{QStringLiteral("quoted")}));
+  EXPECT_TRUE(Starts.contains(QStringList{QStringLiteral("no-newline")}));
+}
+
+TEST_F(ShellOpen, ABatchFileThatCannotBeHandedOverIsNotRun)
+{
+  const QString Huge = Env.Root() + QStringLiteral("/huge.bat");
+  TestSupport::WriteAll(Huge, "\"" + Recorder.toLocal8Bit() + "\" huge\r\n" + QByteArray(200 * 1024, '#'));
+  const QString Binary = Env.Root() + QStringLiteral("/binary.bat");
+  TestSupport::WriteAll(Binary, "\"" + Recorder.toLocal8Bit() + "\" binary\r\n" + QByteArray("x\0y", 3));
+  EXPECT_LE(ShellExecute(nullptr, QStringLiteral("open"), Huge, QString(), Env.Root(), SW_SHOWNORMAL), 32);
+  EXPECT_LE(ShellExecute(nullptr, QStringLiteral("open"), Binary, QString(), Env.Root(), SW_SHOWNORMAL), 32);
+  EXPECT_EQ(WaitForStarts(RecordFile(), 0), QList<QStringList>{});
+}

@@ -1,0 +1,113 @@
+#include "tools/setup/SetupInstall.h"
+
+#include "platform/Registry.h"
+
+#include "tests/support/TempEnvironment.h"
+#include "tests/tools/ToolRun.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+using Registry::TRegistry;
+using SetupInstall::ParseCommandLine;
+
+namespace {
+
+const QString SetupProgram = QStringLiteral(CORVANE_BIN_DIR "/Corvane/Corvane_setup.exe");
+const QString Key = QStringLiteral("\\SOFTWARE\\Corvane");
+
+QString InstallationPath()
+{
+  TRegistry Store;
+  return Store.OpenKeyReadOnly(Key) && Store.ValueExists(QStringLiteral("Installation_path"))
+           ? Store.ReadString(QStringLiteral("Installation_path"))
+           : QStringLiteral("<none>");
+}
+
+void SetInstallationPath(const QString& Path)
+{
+  TRegistry Store;
+  ASSERT_TRUE(Store.OpenKey(Key, true));
+  Store.WriteString(QStringLiteral("Installation_path"), Path);
+}
+
+}  // namespace
+
+TEST(SetupCommandLine, TakesSilentAndTheTargetToTheEndOfTheLine)
+{
+  // as the installer hands it over: one text
+  const SetupInstall::TOptions One = ParseCommandLine({QStringLiteral("/S /D=/home/a b/Corvane ")});
+  EXPECT_TRUE(One.Silent);
+  EXPECT_EQ(One.Target, QStringLiteral("/home/a b/Corvane"));
+  EXPECT_TRUE(One.Error.isEmpty());
+  const SetupInstall::TOptions Split = ParseCommandLine({QStringLiteral("/S"), QStringLiteral("/D=/x /S")});
+  EXPECT_EQ(Split.Target, QStringLiteral("/x /S"));
+  EXPECT_FALSE(ParseCommandLine({QStringLiteral("/D=/x")}).Silent);
+  EXPECT_EQ(ParseCommandLine({QStringLiteral("/S")}).Target, QString());
+  EXPECT_FALSE(ParseCommandLine({QStringLiteral("/s"), QStringLiteral("/D=/x")}).Error.isEmpty());
+  EXPECT_FALSE(ParseCommandLine({QStringLiteral("/S/D=/x")}).Error.isEmpty());
+}
+
+TEST(Setup, InstallsTheViewerSoThatItRunsFromThereAndRecordsIt)
+{
+  TestSupport::TTempEnvironment Env;
+  const QString Target = Env.Root() + QStringLiteral("/my comp/Corvane");
+  const ToolRun::TRun Installed = ToolRun::Run(SetupProgram, {QStringLiteral("/S /D=") + Target});
+  ASSERT_EQ(Installed.Code, 0) << Installed.Err.toStdString();
+  const QString Viewer = Target + QStringLiteral("/CorvaneViewer");
+  EXPECT_EQ(InstallationPath(), Viewer);
+  EXPECT_EQ(QDir(Target).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            (QStringList{QStringLiteral("CorvaneViewer"), QStringLiteral("lib")}));
+
+  // Our libraries come from the installed folder, not from the build.
+  QProcess Trace;
+  QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
+  Environment.insert(QStringLiteral("LD_TRACE_LOADED_OBJECTS"), QStringLiteral("1"));
+  Trace.setProcessEnvironment(Environment);
+  Trace.start(Viewer, {});
+  ASSERT_TRUE(Trace.waitForFinished(30000));
+  const QString Loaded = QString::fromLocal8Bit(Trace.readAllStandardOutput());
+  for (const char* Library : {"libCVVesparoDXE3.so.1", "libCorvaneHostFw.so.1", "libCorvanePlatform.so.1"})
+    EXPECT_TRUE(Loaded.contains(QStringLiteral("%1 => %2/lib/%1").arg(QLatin1String(Library), Target)))
+      << Library << "\n" << Loaded.toStdString();
+  EXPECT_FALSE(Loaded.contains(QStringLiteral("not found"))) << Loaded.toStdString();
+  // and it runs
+  const ToolRun::TRun Viewed = ToolRun::Run(Viewer, {QStringLiteral("--print=") + Env.Root() + QStringLiteral("/none.Hmld")});
+  EXPECT_EQ(Viewed.Code, 1);
+  EXPECT_TRUE(Viewed.Err.contains(QStringLiteral("no such report file"))) << Viewed.Err.toStdString();
+
+  // Installing again over it works as well.
+  EXPECT_EQ(ToolRun::Run(SetupProgram, {QStringLiteral("/S"), QStringLiteral("/D=") + Target}).Code, 0);
+  EXPECT_EQ(InstallationPath(), Viewer);
+}
+
+TEST(Setup, AFailureLeavesNeitherAViewerNorAValue)
+{
+  TestSupport::TTempEnvironment Env;
+  SetInstallationPath(QStringLiteral("/earlier/CorvaneViewer"));
+  const QString File = Env.Root() + QStringLiteral("/a file");
+  TestSupport::WriteAll(File, "x");
+  const QString Relative = QStringLiteral("relative/Corvane");
+
+  // A setup without its payload.
+  const QString Lonely = Env.Root() + QStringLiteral("/lonely/Corvane_setup.exe");
+  QDir().mkpath(Env.Root() + QStringLiteral("/lonely"));
+  ASSERT_TRUE(QFile::copy(SetupProgram, Lonely));
+  const ToolRun::TRun NoPayload = ToolRun::Run(Lonely, {QStringLiteral("/S /D=") + Env.Root() + QStringLiteral("/t")});
+  EXPECT_EQ(NoPayload.Code, 2);
+  EXPECT_TRUE(NoPayload.Err.contains(QStringLiteral("viewer is missing")));
+
+  for (const QString& Arguments : {QStringLiteral("/S /D=") + File + QStringLiteral("/Corvane"),
+                                   QStringLiteral("/S /D=") + Relative, QStringLiteral("/S"), QStringLiteral("/S /X")}) {
+    const ToolRun::TRun Failed = ToolRun::Run(SetupProgram, {Arguments}, 60000, Env.Root());
+    EXPECT_EQ(Failed.Code, 2) << Arguments.toStdString();
+    EXPECT_FALSE(Failed.Err.isEmpty());
+  }
+  EXPECT_EQ(InstallationPath(), QStringLiteral("/earlier/CorvaneViewer"));
+  EXPECT_FALSE(QFileInfo::exists(Env.Root() + QStringLiteral("/t/CorvaneViewer")));
+  EXPECT_FALSE(QFileInfo::exists(Env.Root() + QStringLiteral("/relative")));
+}
