@@ -10,19 +10,6 @@
 
 namespace Vesparoutil {
 
-namespace {
-// Upper case for the letters A to Z only, as the comparison of executable
-// names has it: "ä" and "Ä" stay different.
-QString UpperAToZ(QString Text)
-{
-  for (QChar& C : Text) {
-    if (C >= QLatin1Char('a') && C <= QLatin1Char('z'))
-      C = QChar(C.unicode() - ('a' - 'A'));
-  }
-  return Text;
-}
-}  // namespace
-
 bool ReadRegistryValuesBoolean(const QString& Key, bool CanCreate, const QString& Name, bool CurrentUser)
 {
   Registry::TRegistry Reg(Registry::KEY_ALL_ACCESS);
@@ -40,16 +27,7 @@ void WriteValueToRegisTry(const QString& Key, bool CanCreate, const QString& Nam
     Reg.WriteString(Name, Value);
 }
 
-bool processExists(const QString& ExeFileName)
-{
-  const QString Wanted = UpperAToZ(ExeFileName);
-  bool Found = false;
-  for (const Processes::TProcessEntry& Entry : Processes::CreateToolhelp32Snapshot()) {
-    if (UpperAToZ(ExtractFileName(Entry.szExeFile)) == Wanted || UpperAToZ(Entry.szExeFile) == Wanted)
-      Found = true;
-  }
-  return Found;
-}
+bool processExists(const QString& ExeFileName) { return Processes::ExecutableRuns(ExeFileName); }
 
 bool CheckTargetApplRunning(const QString& ApplicationName, const QString& TargetName)
 {

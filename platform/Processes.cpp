@@ -56,6 +56,27 @@ void SetSnapshotSource(TSnapshotSource NewSource)
   Source.Set(std::move(NewSource));
 }
 
+QString UpperAToZ(QString Text)
+{
+  for (QChar& C : Text) {
+    if (C >= QLatin1Char('a') && C <= QLatin1Char('z'))
+      C = QChar(C.unicode() - ('a' - 'A'));
+  }
+  return Text;
+}
+
+QString ExecutableName(const QString& ExeFile) { return ExeFile.mid(ExeFile.lastIndexOf(QLatin1Char('/')) + 1); }
+
+bool ExecutableRuns(const QString& ExeFileName)
+{
+  const QString Wanted = UpperAToZ(ExeFileName);
+  for (const TProcessEntry& Entry : CreateToolhelp32Snapshot()) {
+    if (UpperAToZ(ExecutableName(Entry.szExeFile)) == Wanted || UpperAToZ(Entry.szExeFile) == Wanted)
+      return true;
+  }
+  return false;
+}
+
 QString GetModuleFileNameEx(quint32 ProcessId)
 {
   const std::optional<Posix::TProcessFolder> Folder = Posix::TProcessFolder::Of(ProcessId);

@@ -26,6 +26,17 @@ QList<TProcessEntry> CreateToolhelp32Snapshot();
 using TSnapshotSource = std::function<QList<TProcessEntry>()>;
 void SetSnapshotSource(TSnapshotSource Source);
 
+// Upper case for the letters A to Z only, as executable names compare:
+// "ä" and "Ä" stay different.
+QString UpperAToZ(QString Text);
+// The file-name part of an executable text of the snapshot.
+QString ExecutableName(const QString& ExeFile);
+// Whether a process of the snapshot has an executable of this file name, or
+// of this whole path; the letters A to Z compare without regard to case.
+// Names longer than the kernel's short process name are found too: the
+// snapshot never holds that short name where more can be read.
+bool ExecutableRuns(const QString& ExeFileName);
+
 // Full path of the executable of a process; empty when it is gone or not
 // ours to look at.
 QString GetModuleFileNameEx(quint32 ProcessId);
