@@ -5,7 +5,6 @@
 #include "hostfw/Image.h"
 #include "installer/u_rippleEffect.h"
 
-#include <QApplication>
 
 #include <benchmark/benchmark.h>
 
@@ -47,15 +46,3 @@ void BM_CopyImage(benchmark::State& State)
 BENCHMARK(BM_CopyImage)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication App(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv))
-    return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

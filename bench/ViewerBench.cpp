@@ -7,7 +7,6 @@
 #include "package/HmldFormat.h"
 #include "package/u_errorFileReader.h"
 
-#include <QApplication>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -85,15 +84,3 @@ void BM_ReadLinesBaseline(benchmark::State& State)
 
 BENCHMARK(BM_OpenReport)->Arg(10000)->Arg(20000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadLinesBaseline)->Arg(10000)->Arg(20000)->Unit(benchmark::kMillisecond);
-
-int main(int argc, char** argv)
-{
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication App(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv))
-    return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

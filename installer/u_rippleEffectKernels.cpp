@@ -2,6 +2,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -20,10 +21,12 @@ namespace {
 constexpr int Row = GridSize;
 constexpr int First = 2;
 constexpr int Last = GridSize - 3;
-// Whole blocks of sixteen inside a row; the rest is done cell by cell, as
-// blocks must not overlap (a cell computed twice would read its own new
-// value as the previous one).
+// Blocks of sixteen inside a row: whole ones from the left, then one that
+// ends at the last cell and overlaps the one before. A cell computed twice
+// must read its previous value both times, so the last block reads the
+// previous values saved before the row was written.
 constexpr int Blocks = (Last - First + 1) / 16;
+constexpr int LastBlock = Last - 15;
 
 constexpr int Offsets[12] = {-2 * Row, -Row - 1, -Row, -Row + 1, -2, -1, 1, 2, Row - 1, Row, Row + 1, 2 * Row};
 
@@ -89,7 +92,8 @@ __m128i StepFour(__m128 Sum, __m128 Previous, __m128 Damping)
   return _mm_and_si128(_mm_cvtps_epi32(v), _mm_set1_epi32(0xFF));
 }
 
-void StepSixteenSse2(const std::int8_t* Read, std::int8_t* Write, int Index, __m128 Damping)
+void StepSixteenSse2(const std::int8_t* Read, const std::int8_t* Previous, std::int8_t* Write, int Index,
+                     __m128 Damping)
 {
   __m128i SumLow = _mm_setzero_si128();
   __m128i SumHigh = _mm_setzero_si128();
@@ -98,7 +102,7 @@ void StepSixteenSse2(const std::int8_t* Read, std::int8_t* Write, int Index, __m
     SumLow = _mm_add_epi16(SumLow, WidenLow(Cells));
     SumHigh = _mm_add_epi16(SumHigh, WidenHigh(Cells));
   }
-  const __m128i Old = Load16(Write + Index);
+  const __m128i Old = Load16(Previous);
   const __m128i OldLow = WidenLow(Old);
   const __m128i OldHigh = WidenHigh(Old);
   const __m128i R0 = StepFour(ToFloatLow(SumLow), ToFloatLow(OldLow), Damping);
@@ -114,10 +118,12 @@ void StepFieldSse2(const std::int8_t* Read, std::int8_t* Write, float Damping)
 {
   const __m128 DampingLanes = _mm_set1_ps(Damping);
   for (int j = First; j <= Last; ++j) {
+    std::int8_t Previous[16];
+    std::memcpy(Previous, Write + LastBlock + Row * j, sizeof Previous);
     int Index = First + Row * j;
     for (int Block = 0; Block < Blocks; ++Block, Index += 16)
-      StepSixteenSse2(Read, Write, Index, DampingLanes);
-    StepCells(Read, Write, Index, Last + Row * j, Damping);
+      StepSixteenSse2(Read, Write + Index, Write, Index, DampingLanes);
+    StepSixteenSse2(Read, Previous, Write, LastBlock + Row * j, DampingLanes);
   }
 }
 
@@ -164,12 +170,13 @@ AVX2 __m256i StepEight(__m128i Sum, __m128i Previous, __m256 Damping)
   return _mm256_and_si256(_mm256_cvtps_epi32(v), _mm256_set1_epi32(0xFF));
 }
 
-AVX2 void StepSixteenAvx2(const std::int8_t* Read, std::int8_t* Write, int Index, __m256 Damping)
+AVX2 void StepSixteenAvx2(const std::int8_t* Read, const std::int8_t* Previous, std::int8_t* Write, int Index,
+                          __m256 Damping)
 {
   __m256i Sum = _mm256_setzero_si256();
   for (int Offset : Offsets)
     Sum = _mm256_add_epi16(Sum, Widen16(Read + Index + Offset));
-  const __m256i Old = Widen16(Write + Index);
+  const __m256i Old = Widen16(Previous);
   const __m256i R0 = StepEight(_mm256_castsi256_si128(Sum), _mm256_castsi256_si128(Old), Damping);
   const __m256i R1 = StepEight(_mm256_extracti128_si256(Sum, 1), _mm256_extracti128_si256(Old, 1), Damping);
   // The pack works within each half; the permutation puts the cells back
@@ -183,10 +190,12 @@ AVX2 void StepFieldAvx2(const std::int8_t* Read, std::int8_t* Write, float Dampi
 {
   const __m256 DampingLanes = _mm256_set1_ps(Damping);
   for (int j = First; j <= Last; ++j) {
+    std::int8_t Previous[16];
+    std::memcpy(Previous, Write + LastBlock + Row * j, sizeof Previous);
     int Index = First + Row * j;
     for (int Block = 0; Block < Blocks; ++Block, Index += 16)
-      StepSixteenAvx2(Read, Write, Index, DampingLanes);
-    StepCells(Read, Write, Index, Last + Row * j, Damping);
+      StepSixteenAvx2(Read, Write + Index, Write, Index, DampingLanes);
+    StepSixteenAvx2(Read, Previous, Write, LastBlock + Row * j, DampingLanes);
   }
 }
 
