@@ -17,7 +17,7 @@ constexpr qint64 MaxRepeatedBytes = qint64(1) << 30;
 // An option of the table: an option with a value says what the value is,
 // for the error when it is missing (a switch says nothing), and where it
 // goes.
-struct TOptionSpec {
+struct TDemoOption {
   const char* Name;
   const char* Needs;
   void (*Apply)(TDemoOptions& Options, const QString& Value);
@@ -28,7 +28,7 @@ struct TOptionSpec {
 constexpr const char* RaiseRepeatedName = "raise-repeated";
 constexpr const char* RaiseRepeatedNeeds = "a text and a count (0 or more)";
 
-constexpr TOptionSpec OptionSpecs[] = {
+constexpr TDemoOption DemoOptionTable[] = {
   {"raise", "a message", [](TDemoOptions& O, const QString& V) { O.RaiseMessage = V; }},
   {"raise-twice", nullptr, [](TDemoOptions& O, const QString&) { O.RaiseTwice = true; }},
   {"raise-during-prompt", nullptr, [](TDemoOptions& O, const QString&) { O.RaiseDuringPrompt = true; }},
@@ -75,9 +75,9 @@ QString NeedsText(const char* Name, const char* Needs)
 QString ParseError(const QCommandLineParser& Parser, const QStringList& Arguments)
 {
   if (Arguments.size() > 1)
-    for (const TOptionSpec& Spec : OptionSpecs)
-      if (Spec.Needs && Arguments.last() == QLatin1String("--") + QLatin1String(Spec.Name))
-        return NeedsText(Spec.Name, Spec.Needs);
+    for (const TDemoOption& Entry : DemoOptionTable)
+      if (Entry.Needs && Arguments.last() == QLatin1String("--") + QLatin1String(Entry.Name))
+        return NeedsText(Entry.Name, Entry.Needs);
   const QString Unknown = Parser.unknownOptionNames().value(0);
   if (Unknown.isEmpty())
     return Parser.errorText();
@@ -108,16 +108,16 @@ TDemoOptions ParseDemoOptions(const QStringList& Arguments)
 {
   TDemoOptions Options;
   QCommandLineParser Parser;
-  for (const TOptionSpec& Spec : OptionSpecs)
-    Parser.addOption(QCommandLineOption(QLatin1String(Spec.Name), QString(),
-                                       Spec.Needs ? QStringLiteral("value") : QString()));
+  for (const TDemoOption& Entry : DemoOptionTable)
+    Parser.addOption(QCommandLineOption(QLatin1String(Entry.Name), QString(),
+                                       Entry.Needs ? QStringLiteral("value") : QString()));
   if (!Parser.parse(Arguments)) {
     Options.Error = ParseError(Parser, Arguments);
     return Options;
   }
-  for (const TOptionSpec& Spec : OptionSpecs)
-    if (Spec.Apply && Parser.isSet(QLatin1String(Spec.Name)))
-      Spec.Apply(Options, Parser.value(QLatin1String(Spec.Name)));
+  for (const TDemoOption& Entry : DemoOptionTable)
+    if (Entry.Apply && Parser.isSet(QLatin1String(Entry.Name)))
+      Entry.Apply(Options, Parser.value(QLatin1String(Entry.Name)));
 
   QStringList Positional = Parser.positionalArguments();
   if (Parser.isSet(QLatin1String(RaiseRepeatedName))) {

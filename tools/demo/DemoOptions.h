@@ -1,6 +1,6 @@
 #pragma once
 // Command line of the demo. A new option is a member here, a line in
-// OptionSpecs (DemoOptions.cpp) and its lines in DemoUsage.
+// DemoOptionTable (DemoOptions.cpp) and its lines in DemoUsage.
 
 #include <QString>
 #include <QtGlobal>
