@@ -69,9 +69,11 @@ const QString BuildLogName = QStringLiteral("Vesparo.log");
 QString UnnameableBecause(const QString& Path)
 {
   for (const QChar C : Path) {
-    if (C.unicode() < 0x20 || C.unicode() == 0x7F || C == QLatin1Char('"') || C == QLatin1Char('$') ||
-        C == QLatin1Char('`') || C == QLatin1Char('\\'))
-      return QStringLiteral("a control character, a quote, \"$\", \"`\" or \"\\\", which the build batch cannot name");
+    if (C.unicode() < 0x20 || C.unicode() == 0x7F)
+      return QStringLiteral("the control character U+%1, which the build batch cannot name")
+        .arg(QString::number(C.unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0')));
+    if (C == QLatin1Char('"') || C == QLatin1Char('$') || C == QLatin1Char('`') || C == QLatin1Char('\\'))
+      return QStringLiteral("\"%1\", which the build batch cannot name").arg(C);
     if (C == QLatin1Char(';'))
       return QStringLiteral("\";\", which separates the entries of the IDE's library search path");
     if (C == QChar::ReplacementCharacter)

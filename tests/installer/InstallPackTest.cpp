@@ -199,7 +199,7 @@ TEST_F(InstallPack, RefusalsComeBeforeAnyChangeAndSayWhy)
   // on the way in, so it names another folder than the one meant.
   Refused(Target(QStringLiteral("a;b")), QStringLiteral("\";\", which separates"));
   Refused(Target(QStringLiteral("lost\uFFFDbyte")), QStringLiteral("not UTF-8 text"));
-  Refused(Target(QStringLiteral("line\nbreak")), QStringLiteral("line?break\" holds a control character"));
+  Refused(Target(QStringLiteral("line\nbreak")), QStringLiteral("line?break\" holds the control character U+000A"));
   // No folder, a file, and a package folder the copy could not go into.
   Refused(Env.Root() + QStringLiteral("/missing"), QStringLiteral("missing"));
   WriteAll(Env.Root() + QStringLiteral("/file"), "x");
