@@ -14,10 +14,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <exception>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -161,6 +164,39 @@ TEST_F(CrashHandlerTest, AWorkerThreadWithASignalStackHasItsStackOverflowReporte
     ::testing::KilledBySignal(SIGSEGV), "");
   const auto Records = Dumps();
   ASSERT_EQ(Records.size(), 1);
+  EXPECT_EQ(Records[0]["Signal"], QByteArray::number(SIGSEGV));
+}
+
+// Threads that fault at the same moment, while others keep malloc's locks
+// busy: one report, no deadlock, and the process ends by the signal.
+TEST_F(CrashHandlerTest, ThreadsCrashingAtOnceGiveOneReport)
+{
+  EXPECT_EXIT(
+    {
+      Arm(DumpHelper);
+      std::atomic<bool> Go{false};
+      std::vector<std::thread> Threads;
+      for (int I = 0; I < 2; ++I)
+        Threads.emplace_back([&Go] {
+          while (true) {
+            void* volatile Block = std::malloc(std::size_t(1) << (4 + std::rand() % 16));
+            std::free(Block);
+            Go.store(true);
+          }
+        });
+      for (int I = 0; I < 4; ++I)
+        Threads.emplace_back([&Go] {
+          while (!Go.load()) {
+          }
+          ReadAddress16();
+        });
+      for (std::thread& Thread : Threads)
+        Thread.join();
+    },
+    ::testing::KilledBySignal(SIGSEGV), "");
+  const auto Records = Dumps();
+  ASSERT_EQ(Records.size(), 1);
+  EXPECT_EQ(Records[0]["Read"], "yes");
   EXPECT_EQ(Records[0]["Signal"], QByteArray::number(SIGSEGV));
 }
 
