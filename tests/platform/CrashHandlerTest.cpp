@@ -23,6 +23,7 @@
 #include <vector>
 
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -192,6 +193,33 @@ TEST_F(CrashHandlerTest, ThreadsCrashingAtOnceGiveOneReport)
         });
       for (std::thread& Thread : Threads)
         Thread.join();
+    },
+    ::testing::KilledBySignal(SIGSEGV), "");
+  const auto Records = Dumps();
+  ASSERT_EQ(Records.size(), 1);
+  EXPECT_EQ(Records[0]["Read"], "yes");
+  EXPECT_EQ(Records[0]["Signal"], QByteArray::number(SIGSEGV));
+}
+
+// A child forked after installation crashes on a pair of its own: its
+// helper failing is seen at once, and what it sent never reaches the
+// parent's helper later.
+TEST_F(CrashHandlerTest, AForkedChildsCrashLeavesTheParentsPairAlone)
+{
+  EXPECT_EXIT(
+    {
+      Arm(NoHelper);
+      const pid_t Child = fork();
+      if (Child == 0)
+        std::abort();
+      QElapsedTimer Timer;
+      Timer.start();
+      int Status = 0;
+      waitpid(Child, &Status, 0);
+      if (!WIFSIGNALED(Status) || WTERMSIG(Status) != SIGABRT || Timer.elapsed() > 5000)
+        _exit(1);
+      Arm(DumpHelper);
+      ReadAddress16();
     },
     ::testing::KilledBySignal(SIGSEGV), "");
   const auto Records = Dumps();
