@@ -82,6 +82,15 @@ protected:
     return Records;
   }
 
+  // The helper read one whole record, of Signal.
+  void ExpectOneRecordOf(int Signal) const
+  {
+    const auto Records = Dumps();
+    ASSERT_EQ(Records.size(), 1);
+    EXPECT_EQ(Records[0]["Read"], "yes");
+    EXPECT_EQ(Records[0]["Signal"], QByteArray::number(Signal));
+  }
+
   static void Arm(const QString& Helper)
   {
     CrashHandler::Install(Helper);
@@ -195,10 +204,7 @@ TEST_F(CrashHandlerTest, ThreadsCrashingAtOnceGiveOneReport)
         Thread.join();
     },
     ::testing::KilledBySignal(SIGSEGV), "");
-  const auto Records = Dumps();
-  ASSERT_EQ(Records.size(), 1);
-  EXPECT_EQ(Records[0]["Read"], "yes");
-  EXPECT_EQ(Records[0]["Signal"], QByteArray::number(SIGSEGV));
+  ExpectOneRecordOf(SIGSEGV);
 }
 
 // A child forked after installation crashes on a pair of its own: its
@@ -222,10 +228,7 @@ TEST_F(CrashHandlerTest, AForkedChildsCrashLeavesTheParentsPairAlone)
       ReadAddress16();
     },
     ::testing::KilledBySignal(SIGSEGV), "");
-  const auto Records = Dumps();
-  ASSERT_EQ(Records.size(), 1);
-  EXPECT_EQ(Records[0]["Read"], "yes");
-  EXPECT_EQ(Records[0]["Signal"], QByteArray::number(SIGSEGV));
+  ExpectOneRecordOf(SIGSEGV);
 }
 
 TEST_F(CrashHandlerTest, HandlersInstalledBeforeOursStillRunWithoutAHelper)
