@@ -47,8 +47,9 @@ TTextFile::~TTextFile()
   }
 }
 
-void TTextFile::Rewrite() { Open(O_WRONLY | O_CREAT | O_TRUNC, TMode::Write); }
-void TTextFile::Append() { Open(O_WRONLY | O_APPEND, TMode::Write); }
+// A write never goes through a link in the file's own place to its target.
+void TTextFile::Rewrite() { Open(O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, TMode::Write); }
+void TTextFile::Append() { Open(O_WRONLY | O_APPEND | O_NOFOLLOW, TMode::Write); }
 void TTextFile::Reset() { Open(O_RDONLY, TMode::Read); }
 bool TTextFile::IsOpen() const { return FMode != TMode::Closed; }
 

@@ -1,7 +1,8 @@
 #pragma once
 // Text files as the runtime has them: opened to rewrite (create or truncate),
 // to append (the file must exist) or to read; written in whole lines ended by
-// CR LF, in the ANSI code page. Every failed open, write or close raises
+// CR LF, in the ANSI code page. Writing never follows a symbolic link in the
+// file's place (ELOOP). Every failed open, write or close raises
 // EInOutError with the operating system's error code; read lines end at
 // CR LF, LF or a lone CR.
 

@@ -1,12 +1,17 @@
 #include "package/Vesparoutil.h"
 
 #include "hostfw/Application.h"
+#include "hostfw/Exceptions.h"
 #include "package/PackageLog.h"
 #include "platform/Registry.h"
 #include "platform/ShellFolders.h"
 
 #include <QDir>
 #include <QFileInfo>
+
+#include <cerrno>
+
+#include <sys/stat.h>
 
 namespace Vesparoutil {
 
@@ -90,6 +95,13 @@ void ForceDataFolder(const QString& Folder)
 
 FileLock::TLockResult LockReportFile(FileLock::TFileLock& Lock, const QString& ReportPath, int TimeoutMs)
 {
+  struct stat Status;
+  if (::lstat(QFile::encodeName(ReportPath).constData(), &Status) == 0 && !S_ISREG(Status.st_mode)) {
+    const bool Link = S_ISLNK(Status.st_mode);
+    throw EInOutError(QStringLiteral("The report file \"%1\" is %2; it is left as it is")
+                        .arg(ReportPath, Link ? QStringLiteral("a symbolic link") : QStringLiteral("no regular file")),
+                      Link ? ELOOP : EINVAL);
+  }
   // The report file itself: a lock file beside it would be one more file
   // in the data folder, and could be taken apart from the report.
   return Lock.Acquire(ReportPath, TimeoutMs);

@@ -57,6 +57,9 @@ void ForceDataFolder(const QString& Folder);
 // The lock that every writer of a report file holds for as long as it
 // writes the report, in this process or another (a program that writes the
 // report from outside takes it the same way); waits at most TimeoutMs.
+// Raises EInOutError, touching nothing, when the report path is there but
+// is no regular file: the report is rewritten in place by name, so a link
+// would have its target overwritten, and a FIFO would hang the writer.
 FileLock::TLockResult LockReportFile(FileLock::TFileLock& Lock, const QString& ReportPath, int TimeoutMs);
 
 // Registry values. Kind 1 reads a string, kind 2 an integer as decimal text;

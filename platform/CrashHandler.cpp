@@ -68,6 +68,8 @@ char* HelperArguments[] = {HelperPath, RecordFdOption, RecordFdValue, nullptr};
 // holds it (a plain close(2)).
 Posix::TFd HandlerEnd;
 Posix::TFd HelperEnd;
+// The process that made them.
+pid_t PairOwner = 0;
 
 struct TPreparedBlock {
   std::size_t Size;
@@ -151,11 +153,29 @@ int StartHelper(void*)
   ::_exit(127);
 }
 
+// A child forked after installation shares the pair with its parent: it
+// takes one of its own, on the same numbers, so that neither reads the
+// other's record or answer, and a helper that fails is seen at once (the
+// parent no longer holds the helper's end open).
+bool OwnPair()
+{
+  if (::getpid() == PairOwner)
+    return true;
+  int Fresh[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, Fresh) != 0)
+    return false;
+  const bool Moved = ::dup3(Fresh[0], HandlerEnd.Get(), O_CLOEXEC) >= 0 && ::dup3(Fresh[1], HelperEnd.Get(), O_CLOEXEC) >= 0;
+  ::close(Fresh[0]);
+  ::close(Fresh[1]);
+  ::fcntl(HandlerEnd.Get(), F_SETFL, O_NONBLOCK);
+  return Moved;
+}
+
 void RunHelper(const char* TypeName, const char* Message)
 {
   const std::int64_t Deadline = MonotonicMs() + HelperAnswerMs;
   const int Own = HandlerEnd.Get();
-  if (Own < 0 || !HelperEnd.IsOpen() || HelperPath[0] == '\0')
+  if (Own < 0 || !HelperEnd.IsOpen() || HelperPath[0] == '\0' || !OwnPair())
     return;
   sigset_t All;
   sigset_t Before;
@@ -410,6 +430,7 @@ bool Install(const QString& Path)
     return false;
   HandlerEnd = Posix::TFd(Ends[0]);
   HelperEnd = Posix::TFd(Ends[1]);
+  PairOwner = ::getpid();
   ::fcntl(HandlerEnd.Get(), F_SETFL, O_NONBLOCK);
   std::snprintf(RecordFdValue, sizeof RecordFdValue, "%d", HelperEnd.Get());
   if (!GuiSignalStack)

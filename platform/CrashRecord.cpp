@@ -153,6 +153,15 @@ bool Read(int Fd, TCrashRecord& Record, int TimeoutMs, QString& Error)
   return true;
 }
 
+bool FromParent(const TCrashRecord& Record, QString& Error)
+{
+  const pid_t Parent = ::getppid();
+  if (Record.Header.Pid == Parent)
+    return true;
+  Error = QStringLiteral("the record names process %1, but process %2 started the helper").arg(Record.Header.Pid).arg(Parent);
+  return false;
+}
+
 void Answer(int Fd)
 {
   const char Done = 1;

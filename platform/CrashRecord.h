@@ -99,6 +99,13 @@ struct TCrashRecord {
 // with Error saying why, for a record cut short or of another build.
 bool Read(int Fd, TCrashRecord& Record, int TimeoutMs, QString& Error);
 
+// Whether Record came from the process it names: the crashed process
+// starts the helper itself, so that process is the helper's parent. (A
+// forked child that crashes starts its own helper, so that holds for it
+// too.) A record naming any other process is forged: the helper must not
+// trace that process, report for it or load a library it names.
+bool FromParent(const TCrashRecord& Record, QString& Error);
+
 // The helper's answer: it has read what it needs; the process may end.
 void Answer(int Fd);
 

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 namespace CrashUnwind {
 
@@ -16,6 +17,7 @@ const Dwfl_Callbacks Callbacks = {dwfl_linux_proc_find_elf, dwfl_standard_find_d
 
 struct TUnwind {
   std::uintptr_t Pc = 0;
+  bool Initial = true;
   bool Reached = false;
   std::vector<std::uintptr_t> Frames;
 };
@@ -29,8 +31,12 @@ int TakeFrame(Dwfl_Frame* Frame, void* Data)
     return DWARF_CB_ABORT;
   // Our handler's frames and the signal trampoline come first; the frame
   // the signal interrupted is an activation at the recorded instruction.
+  // Never the initial one, where the handler waits: a thread that a signal
+  // found in poll() has its handler waiting in poll() too, at the same
+  // instruction.
+  const bool Initial = std::exchange(Unwind.Initial, false);
   if (!Unwind.Reached) {
-    if (!Activation || Address != Unwind.Pc)
+    if (Initial || !Activation || Address != Unwind.Pc)
       return DWARF_CB_OK;
     Unwind.Reached = true;
   }

@@ -18,8 +18,9 @@ TLockResult TFileLock::Acquire(const QString& Path, int TimeoutMs)
 {
   Release();
   // flock, not fcntl: a record lock would go with the first close of any
-  // other descriptor of the file in this process.
-  Posix::TFd Handle = Posix::Open(QFile::encodeName(Path), O_RDWR | O_CREAT, 0666);
+  // other descriptor of the file in this process. A link is not followed:
+  // a dangling one would have its target created.
+  Posix::TFd Handle = Posix::Open(QFile::encodeName(Path), O_RDWR | O_CREAT | O_NOFOLLOW, 0666);
   if (!Handle.IsOpen())
     return TLockResult::Unavailable;
   using Clock = std::chrono::steady_clock;

@@ -28,6 +28,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include <sys/stat.h>
+
 using namespace VesparoTests;
 using TestSupport::ReadAll;
 
@@ -372,4 +374,38 @@ TEST_F(OneReportAtATime, AReportFileKeptByAnotherWriterGivesThePlainMessageAndIs
   EXPECT_EQ(Boxes.Texts.size(), 2);
   EXPECT_EQ(Boxes.Texts.back(), QStringLiteral("Details:\nwhile it is kept"));
   EXPECT_EQ(Component.Passes, 1);
+}
+
+// The report is rewritten in place, by name: a link in its place, dangling
+// or not, or a FIFO is refused with a clear error, and nothing behind it is
+// written, created or waited for.
+TEST_F(OneReportAtATime, AReportFileThatIsNoRegularFileIsRefusedAndLeftAsItIs)
+{
+  QDir().mkpath(Env.DataFolder());
+  const QString Target = Env.Root() + QStringLiteral("/someone else's file");
+  TestSupport::WriteAll(Target, "kept whole\n");
+  ASSERT_TRUE(QFile::link(Target, ReportPath()));
+  TShownBoxes Boxes;
+  TRaisingButton Button([] { throw std::runtime_error("behind a link"); });
+  Button.Click();
+  EXPECT_EQ(ReadAll(Target), "kept whole\n");
+  EXPECT_TRUE(QFileInfo(ReportPath()).isSymLink());
+  ASSERT_EQ(Boxes.Texts.size(), 1);
+  EXPECT_TRUE(Boxes.Texts[0].contains(QStringLiteral("\"%1\" is a symbolic link").arg(ReportPath())))
+    << Boxes.Texts[0].toStdString();
+
+  // Dangling: its target is not made.
+  QFile::remove(Target);
+  Button.Click();
+  EXPECT_FALSE(QFileInfo::exists(Target));
+
+  QFile::remove(ReportPath());
+  ASSERT_EQ(mkfifo(QFile::encodeName(ReportPath()).constData(), 0600), 0);
+  Button.Click();
+  ASSERT_EQ(Boxes.Texts.size(), 3);
+  EXPECT_TRUE(Boxes.Texts[2].contains(QStringLiteral("is no regular file"))) << Boxes.Texts[2].toStdString();
+
+  EXPECT_EQ(Component.Passes, 0);
+  EXPECT_TRUE(Archives().isEmpty());
+  EXPECT_FALSE(Vesparo::bShallOpen);
 }

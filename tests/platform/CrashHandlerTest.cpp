@@ -14,12 +14,16 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <exception>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -76,6 +80,15 @@ protected:
       Records.last()[Line.left(Equals)] = Line.mid(Equals + 1);
     }
     return Records;
+  }
+
+  // The helper read one whole record, of Signal.
+  void ExpectOneRecordOf(int Signal) const
+  {
+    const auto Records = Dumps();
+    ASSERT_EQ(Records.size(), 1);
+    EXPECT_EQ(Records[0]["Read"], "yes");
+    EXPECT_EQ(Records[0]["Signal"], QByteArray::number(Signal));
   }
 
   static void Arm(const QString& Helper)
@@ -162,6 +175,60 @@ TEST_F(CrashHandlerTest, AWorkerThreadWithASignalStackHasItsStackOverflowReporte
   const auto Records = Dumps();
   ASSERT_EQ(Records.size(), 1);
   EXPECT_EQ(Records[0]["Signal"], QByteArray::number(SIGSEGV));
+}
+
+// Threads that fault at the same moment, while others keep malloc's locks
+// busy: one report, no deadlock, and the process ends by the signal.
+TEST_F(CrashHandlerTest, ThreadsCrashingAtOnceGiveOneReport)
+{
+  EXPECT_EXIT(
+    {
+      Arm(DumpHelper);
+      std::atomic<bool> Go{false};
+      std::vector<std::thread> Threads;
+      for (int I = 0; I < 2; ++I)
+        Threads.emplace_back([&Go] {
+          while (true) {
+            void* volatile Block = std::malloc(std::size_t(1) << (4 + std::rand() % 16));
+            std::free(Block);
+            Go.store(true);
+          }
+        });
+      for (int I = 0; I < 4; ++I)
+        Threads.emplace_back([&Go] {
+          while (!Go.load()) {
+          }
+          ReadAddress16();
+        });
+      for (std::thread& Thread : Threads)
+        Thread.join();
+    },
+    ::testing::KilledBySignal(SIGSEGV), "");
+  ExpectOneRecordOf(SIGSEGV);
+}
+
+// A child forked after installation crashes on a pair of its own: its
+// helper failing is seen at once, and what it sent never reaches the
+// parent's helper later.
+TEST_F(CrashHandlerTest, AForkedChildsCrashLeavesTheParentsPairAlone)
+{
+  EXPECT_EXIT(
+    {
+      Arm(NoHelper);
+      const pid_t Child = fork();
+      if (Child == 0)
+        std::abort();
+      QElapsedTimer Timer;
+      Timer.start();
+      int Status = 0;
+      waitpid(Child, &Status, 0);
+      if (!WIFSIGNALED(Status) || WTERMSIG(Status) != SIGABRT || Timer.elapsed() > 5000)
+        _exit(1);
+      Arm(DumpHelper);
+      ReadAddress16();
+    },
+    ::testing::KilledBySignal(SIGSEGV), "");
+  ExpectOneRecordOf(SIGSEGV);
 }
 
 TEST_F(CrashHandlerTest, HandlersInstalledBeforeOursStillRunWithoutAHelper)

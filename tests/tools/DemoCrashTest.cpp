@@ -1,9 +1,12 @@
 // Crashes of the demo: each kind ends the program by its signal and leaves
 // a full report (exception and stack sections, archive, copy, one start of
 // the viewer); without a helper, or with one that never answers, the
-// program still ends by its signal within the time limit.
+// program still ends by its signal within the time limit. A report file
+// that is a link keeps its target whole; a record that did not come from
+// the crashed process itself is refused by the helper.
 
 #include "tests/tools/DemoRun.h"
+#include "platform/CrashRecord.h"
 #include "tests/support/RecordedStarts.h"
 
 #include <QDir>
@@ -11,10 +14,14 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+
+#include <signal.h>
+#include <unistd.h>
 
 using namespace DemoTests;
 using RecordedStarts::Recorder;
@@ -56,9 +63,12 @@ protected:
   QString RecordFile() const { return Env.Root() + QStringLiteral("/starts.rec"); }
   QString EncodedReport() const { return RecordedStarts::ViewerArgument(ReportOf(Env)); }
 
-  TCrashRun Crash(const QStringList& Arguments)
+  // Output, when given, takes the demo's (and so the helper's) standard output.
+  TCrashRun Crash(const QStringList& Arguments, const QString& Output = QString())
   {
     QProcess Demo;
+    if (!Output.isEmpty())
+      Demo.setStandardOutputFile(Output);
     QElapsedTimer Timer;
     Timer.start();
     StartDemo(Demo, Env, Arguments, QStringLiteral("offscreen"));
@@ -92,6 +102,32 @@ protected:
 
   TestSupport::TTempEnvironment Env;
 };
+
+// Whether process Pid has a handler for Signal (the demo's component has
+// loaded and armed the crash handlers), waiting at most 20 s.
+bool WaitForHandler(qint64 Pid, int Signal)
+{
+  QElapsedTimer Timer;
+  Timer.start();
+  do {
+    for (const QByteArray& Line : ReadAll(QStringLiteral("/proc/%1/status").arg(Pid)).split('\n'))
+      if (Line.startsWith("SigCgt:") && (Line.mid(7).trimmed().toULongLong(nullptr, 16) >> (Signal - 1)) & 1)
+        return true;
+    QThread::msleep(20);
+  } while (Timer.elapsed() < 20000);
+  return false;
+}
+
+// Waits until File holds Text (the helper goes on after the crashed
+// program has ended), at most 20 s.
+bool WaitForText(const QString& File, const QByteArray& Text)
+{
+  QElapsedTimer Timer;
+  Timer.start();
+  while (!ReadAll(File).contains(Text) && Timer.elapsed() < 20000)
+    QThread::msleep(50);
+  return ReadAll(File).contains(Text);
+}
 
 // The package libraries of the build, without the helper beside them: the
 // demo, led to them by LD_LIBRARY_PATH, finds no helper where they lie.
@@ -158,6 +194,89 @@ TEST_F(DemoCrash, AnInactiveComponentReportsNothing)
   EXPECT_EQ(Run.Signal, SIGSEGV);
   EXPECT_TRUE(WaitForStarts(RecordFile(), 0).isEmpty());
   EXPECT_FALSE(QFile::exists(ReportOf(Env)));
+}
+
+// A signal another process sends: the report names the sender, and its
+// stack is where the GUI thread was (waiting in its event loop), not where
+// the handler waits for the helper, though both wait in poll().
+TEST_F(DemoCrash, SignalsSentFromOutsideAreReportedWhereTheThreadWas)
+{
+  RegisterViewer(Recorder);
+  for (const int Signal : {SIGSEGV, SIGABRT}) {
+    SCOPED_TRACE(Signal);
+    QFile::remove(RecordFile());
+    QDir(Env.DataFolder()).removeRecursively();
+    QProcess Demo;
+    StartDemo(Demo, Env, {QStringLiteral("--crash"), QStringLiteral("external"), QStringLiteral("--unattended")},
+              QStringLiteral("offscreen"));
+    ASSERT_TRUE(WaitForHandler(Demo.processId(), Signal));
+    ::kill(pid_t(Demo.processId()), Signal);
+    ASSERT_TRUE(Demo.waitForFinished(60000));
+    EXPECT_EQ(Demo.exitStatus(), QProcess::CrashExit);
+    EXPECT_EQ(Demo.exitCode(), Signal);
+
+    ASSERT_EQ(WaitForStarts(RecordFile(), 1).size(), 1);
+    const QString Report = QString::fromLatin1(ReadAll(ReportOf(Env)));
+    EXPECT_TRUE(Report.contains(QStringLiteral("(%1) sent by process %2;").arg(Signal == SIGSEGV ? "SIGSEGV" : "SIGABRT").arg(getpid())))
+      << Report.toStdString();
+    const QString Stack = Report.section(QStringLiteral("Stack_trace_error_start"), 1).section(QStringLiteral("Stack_trace_error_end"), 0, 0);
+    EXPECT_FALSE(Stack.contains(QStringLiteral("CrashHandler.cpp"))) << Stack.toStdString();
+    EXPECT_TRUE(Stack.contains(QStringLiteral("QCoreApplication::exec"))) << Stack.toStdString();
+  }
+}
+
+TEST_F(DemoCrash, AReportFileThatIsALinkKeepsItsTargetWhole)
+{
+  RegisterViewer(Recorder);
+  QDir().mkpath(Env.DataFolder());
+  const QString Target = Env.Root() + QStringLiteral("/someone else's file");
+  TestSupport::WriteAll(Target, "kept whole\n");
+  ASSERT_TRUE(QFile::link(Target, ReportOf(Env)));
+  const QString Output = Env.Root() + QStringLiteral("/output.txt");
+  const TCrashRun Run = Crash({QStringLiteral("--crash"), QStringLiteral("segv"), QStringLiteral("--unattended")}, Output);
+  EXPECT_EQ(Run.Signal, SIGSEGV);
+  // The helper tells why there is no report, in the box the user answers.
+  EXPECT_TRUE(WaitForText(Output, "is a symbolic link; it is left as it is")) << ReadAll(Output).toStdString();
+  EXPECT_EQ(ReadAll(Target), "kept whole\n");
+  EXPECT_TRUE(QFileInfo(ReportOf(Env)).isSymLink());
+  EXPECT_TRUE(WaitForStarts(RecordFile(), 0).isEmpty());
+  EXPECT_TRUE(Files(Env.DataFolder(), QStringLiteral("bugReport*.zip")).isEmpty());
+}
+
+// Only the crashed process itself, the helper's parent, hands it a record: one
+// naming another process would have that process traced and a report
+// written, and a library of the record's choosing loaded.
+TEST(CrashHelper, ARecordNamingAnotherProcessIsRefused)
+{
+  TestSupport::TTempEnvironment Env;
+  QProcess Victim;
+  Victim.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+  ASSERT_TRUE(Victim.waitForStarted());
+  const QByteArray Block = CrashRecord::PreparedBlock(
+    {QStringLiteral("/opt/victim/prog"), QStringLiteral(CORVANE_LIB_DIR "/libCVVesparoDXE3.so"), QByteArray()});
+  CrashRecord::THeader Header;
+  Header.Magic = CrashRecord::Magic;
+  Header.Size = sizeof Header;
+  Header.Pid = Header.Tid = int(Victim.processId());
+  Header.Signal = SIGSEGV;
+  Header.PreparedSize = std::uint64_t(Block.size());
+
+  QProcess Helper;
+  QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
+  Environment.insert(QStringLiteral("XDG_DATA_HOME"), Env.DataHome());
+  Environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  Helper.setProcessEnvironment(Environment);
+  Helper.start(QStringLiteral(CORVANE_LIB_DIR "/corvane-crash-helper"), {QStringLiteral("--record-fd"), QStringLiteral("0")});
+  ASSERT_TRUE(Helper.waitForStarted());
+  Helper.write(QByteArray(reinterpret_cast<const char*>(&Header), sizeof Header) + Block);
+  Helper.closeWriteChannel();
+  ASSERT_TRUE(Helper.waitForFinished(20000));
+  Victim.kill();
+  Victim.waitForFinished();
+  EXPECT_EQ(Helper.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(Helper.exitCode(), 1);
+  EXPECT_TRUE(Helper.readAllStandardError().contains("the record names process"));
+  EXPECT_FALSE(QFileInfo::exists(Env.DataFolder()));
 }
 
 TEST_F(DemoCrashWithoutHelper, TheProgramStillEndsByItsSignalAtOnce)

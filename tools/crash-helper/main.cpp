@@ -107,7 +107,8 @@ int main(int argc, char** argv)
 
   CrashRecord::TCrashRecord Record;
   QString Error;
-  if (!CrashRecord::Read(Fd.Get(), Record, CrashHandler::HelperAnswerMs, Error)) {
+  if (!CrashRecord::Read(Fd.Get(), Record, CrashHandler::HelperAnswerMs, Error) ||
+      !CrashRecord::FromParent(Record, Error)) {
     std::fprintf(stderr, "corvane-crash-helper: no crash record: %s\n", qUtf8Printable(Error));
     return 1;
   }

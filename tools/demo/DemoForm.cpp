@@ -183,4 +183,5 @@ void DemoForm::Crash()
     std::thread(CrashByTerminate).detach();
   else if (FCrashKind == QLatin1String("qthread"))
     (new TCrashingThread)->start();
+  // "external": the event loop runs on until another process sends a signal.
 }

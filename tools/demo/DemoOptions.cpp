@@ -41,7 +41,7 @@ constexpr TDemoOption DemoOptionTable[] = {
   {"mail-attach", nullptr, [](TDemoOptions& O, const QString&) { O.MailAttach = true; }},
   {"raise-in-worker", "a message", [](TDemoOptions& O, const QString& V) { O.RaiseInWorker = V; }},
   {RaiseRepeatedName, RaiseRepeatedNeeds, nullptr},
-  {"crash", "one of: segv, abort, fpe, stack-overflow, terminate, qthread",
+  {"crash", "one of: segv, abort, fpe, stack-overflow, terminate, qthread, external",
    [](TDemoOptions& O, const QString& V) { O.Crash = V; }},
   {"quit-when-shown", nullptr, [](TDemoOptions& O, const QString&) { O.QuitWhenShown = true; }},
 };

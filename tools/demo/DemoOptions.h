@@ -46,7 +46,8 @@ TDemoOptions ParseDemoOptions(const QStringList& Arguments);
 // What --crash takes.
 inline const QStringList CrashKinds{QStringLiteral("segv"),           QStringLiteral("abort"),
                                     QStringLiteral("fpe"),            QStringLiteral("stack-overflow"),
-                                    QStringLiteral("terminate"),      QStringLiteral("qthread")};
+                                    QStringLiteral("terminate"),      QStringLiteral("qthread"),
+                                    QStringLiteral("external")};
 
 inline constexpr const char* DemoUsage =
   "usage: vesparo-demo [--raise MESSAGE] [--raise-twice] [--inactive] [--unattended] [--comment TEXT]\n"
@@ -75,7 +76,8 @@ inline constexpr const char* DemoUsage =
   "                   \\\\ in TEXT stand for line feed, carriage return, tab and backslash)\n"
   "  --crash KIND     once the window is shown, crashes: segv (reads address 16), abort, fpe\n"
   "                   (divides by zero), stack-overflow, terminate (a std::thread's function\n"
-  "                   throws), qthread (a QThread's run throws); the crash is reported and the\n"
-  "                   program ends by its signal\n"
+  "                   throws), qthread (a QThread's run throws), external (waits for a fatal\n"
+  "                   signal sent by another process); the crash is reported and the program\n"
+  "                   ends by its signal\n"
   "  --quit-when-shown\n"
   "                   quits once the window is shown\n";
