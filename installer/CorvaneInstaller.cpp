@@ -5,11 +5,13 @@
 #include "hostfw/Application.h"
 #include "installer/Unattended.h"
 #include "installer/u_packInstaller.h"
+#include "platform/Posix.h"
 
 #include <QCommandLineParser>
 #include <QTimer>
 
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -52,12 +54,16 @@ constexpr const char* Usage =
 
 int main(int argc, char** argv)
 {
-  QStringList Arguments;
-  for (int I = 0; I < argc; ++I)
-    Arguments << QString::fromLocal8Bit(argv[I]);
+  // A folder named by bytes that are not text would be installed into
+  // under another name: refused before anything happens.
+  int Bad = 0;
+  const std::optional<QStringList> Arguments = Posix::TextArguments(argc, argv, Bad);
   TCommand Command;
-  QString Error;
-  if (!ParseCommand(Arguments, Command, Error)) {
+  QString Error = Arguments ? QString()
+                            : QStringLiteral("argument %1 holds bytes that are not UTF-8 text: \"%2\"")
+                                .arg(Bad)
+                                .arg(QString::fromLocal8Bit(argv[Bad]));
+  if (!Arguments || !ParseCommand(*Arguments, Command, Error)) {
     std::fprintf(stderr, "CorvaneInstaller: %s\n%s", Error.toLocal8Bit().constData(), Usage);
     return 2;
   }

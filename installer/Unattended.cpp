@@ -4,6 +4,7 @@
 
 #include "hostfw/Application.h"
 #include "hostfw/ListView.h"
+#include "installer/CreatedFolders.h"
 #include "installer/u_packInstaller.h"
 
 #include <QCheckBox>
@@ -76,6 +77,12 @@ TUnattendedRun::TUnattendedRun(std::FILE* Out) : FOut(Out)
                               .toLocal8Bit();
     std::fputs(Line.constData(), FOut);
     std::fflush(FOut);
+    // The reason of a failure, which the dialog shows below its texts.
+    if (!Texts.Info.isEmpty()) {
+      const QByteArray Reason = (QStringLiteral("CorvaneInstaller: ") + Texts.Info + QLatin1Char('\n')).toLocal8Bit();
+      std::fputs(Reason.constData(), stderr);
+      std::fflush(stderr);
+    }
     Answer(Dialog);
   });
 }
@@ -97,9 +104,10 @@ TUnattendedRun::~TUnattendedRun()
 TUnattendedRun::TTexts TUnattendedRun::TextsOf(const QDialog& Dialog)
 {
   if (auto* Box = qobject_cast<const QMessageBox*>(&Dialog))
-    return {Box->windowTitle(), Box->text(), Box->informativeText()};
+    return {Box->windowTitle(), Box->text(), Box->informativeText(), {}};
   // The emulated dialog's labels, else the native one's.
-  return {Dialog.windowTitle(), LabelText(Dialog, {"Inst", "MainInstruction"}), LabelText(Dialog, {"Content"})};
+  return {Dialog.windowTitle(), LabelText(Dialog, {"Inst", "MainInstruction"}), LabelText(Dialog, {"Content"}),
+          LabelText(Dialog, {"Info", "ExpandedInformation"})};
 }
 
 int TUnattendedRun::Drive(u_packInstaller::TfrmMain& Form, const TOptions& Options)
@@ -108,6 +116,8 @@ int TUnattendedRun::Drive(u_packInstaller::TfrmMain& Form, const TOptions& Optio
   // target has to be a whole path. A folder the user would have made in the
   // folder chooser is made here.
   QString Target = Options.Target;
+  // Folders made here that a failed installation leaves empty go again.
+  const CreatedFolders::TCreatedFolders Made(Target.isEmpty() ? QStringList() : QStringList{Target});
   if (!Target.isEmpty()) {
     QDir().mkpath(Target);
     Target = QFileInfo(Target).absoluteFilePath();
@@ -121,7 +131,10 @@ int TUnattendedRun::Drive(u_packInstaller::TfrmMain& Form, const TOptions& Optio
     Form.CBInstallDariDerirud->setChecked(false);
   FLastInstruction.clear();
   Form.BtnInstall->click();
-  return FLastInstruction == QLatin1String("Complete") ? 0 : 1;
+  if (FLastInstruction == QLatin1String("Complete"))
+    return 0;
+  Made.RemoveEmpty();
+  return 1;
 }
 
 }  // namespace Unattended

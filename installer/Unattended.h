@@ -2,7 +2,7 @@
 // Scripted runs of the installer: the same window and handlers a user
 // drives, with the answers given by the script. Every dialog is printed as
 // "Title | Main instruction | Content" and answered Yes where it asks, else
-// OK.
+// OK; a failure's reason goes to standard error.
 
 #include <QString>
 
@@ -37,9 +37,10 @@ public:
   // the last dialog was the completion, else 1.
   int Drive(u_packInstaller::TfrmMain& Form, const TOptions& Options);
 
-  // A dialog's title, main instruction and content, as it shows them.
+  // A dialog's title, main instruction and content, as it shows them, and
+  // its expanded information (a failure's reason).
   struct TTexts {
-    QString Title, Inst, Content;
+    QString Title, Inst, Content, Info;
   };
   static TTexts TextsOf(const QDialog& Dialog);
   // Yes where the dialog asks, else OK.

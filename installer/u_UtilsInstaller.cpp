@@ -43,4 +43,14 @@ bool RegReadStr(const QString& RegPath, const QString& RegValue, QString& Str, H
   }
 }
 
+QString RegStoreError(HKEY RootKey)
+{
+  Registry::TRegistry Reg(Registry::KEY_READ);
+  Reg.SetRootKey(RootKey);
+  if (Reg.OpenKeyReadOnly(QStringLiteral("\\")))
+    return {};
+  return QStringLiteral("The registry store %1 cannot be read: %2")
+    .arg(Registry::StoreFilePath(RootKey), Reg.LastError());
+}
+
 }  // namespace u_UtilsInstaller

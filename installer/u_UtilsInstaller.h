@@ -26,4 +26,8 @@ bool RegKeyExists(const QString& RegPath, HKEY RootKey);
 // the value cannot be read as a string.
 bool RegReadStr(const QString& RegPath, const QString& RegValue, QString& Str, HKEY RootKey);
 
+// Why the store file of RootKey cannot be read (its path and the reason),
+// or "" when it can: a missing file reads as an empty store.
+QString RegStoreError(HKEY RootKey);
+
 }  // namespace u_UtilsInstaller

@@ -10,7 +10,7 @@
 #include "installer/InstallerLog.h"
 #include "installer/u_rippleEffect.h"
 #include "installer/u_supportUnit.h"
-#include "platform/Shell.h"
+#include "installer/u_UtilsInstaller.h"
 
 #include "ui_u_packInstaller.h"
 
@@ -22,6 +22,7 @@
 #include <QHeaderView>
 #include <QListWidget>
 #include <QPixmap>
+#include <QProcess>
 #include <QStyle>
 #include <QThread>
 #include <QTimer>
@@ -65,21 +66,38 @@ TIdeChoice ChoiceOf(const QString& DisplayName)
   return {};
 }
 
-// Runs the setup program silently into Target + "/Corvane" and waits for it,
-// keeping the window alive meanwhile.
-void RunSetupProgram(QWidget* Owner, const QString& Target)
+// Runs the setup program silently into Target + "/Corvane" and waits for
+// it, keeping the window alive meanwhile; a process of its name that it
+// leaves running is waited for too. Raises when it cannot be started, fails
+// or crashes: it has not installed the viewer then.
+void RunSetupProgram(const QString& Target)
 {
   const QString Program = u_supportUnit::InstallerFolder() + QStringLiteral("/Corvane/") + SetupProgram;
   QString Parameters = QStringLiteral(" /S /D=") + Target + QStringLiteral("/Corvane");
   Parameters.replace(QStringLiteral("//"), QStringLiteral("/"));
-  // A setup program that cannot even be started has not installed anything:
-  // that is a failed installation, not a complete one.
-  if (Shell::ShellExecute(Owner, QStringLiteral("open"), Program, Parameters, QString(), Shell::SW_SHOWNORMAL) <=
-      32)
-    throw Exception(QStringLiteral("%1 could not be started").arg(Program));
-  while (u_supportUnit::processExists(SetupProgram)) {
+  // Started as the shell's open starts a program (its parameters as one
+  // argument), but as our child, so that its exit status is known.
+  QProcess Setup;
+  Setup.setProgram(Program);
+  Setup.setArguments({Parameters});
+  Setup.setStandardInputFile(QProcess::nullDevice());
+  Setup.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+  Setup.start();
+  if (!Setup.waitForStarted(-1))
+    throw Exception(QStringLiteral("%1 could not be started: %2").arg(Program, Setup.errorString()));
+  while (Setup.state() != QProcess::NotRunning || u_supportUnit::processExists(SetupProgram)) {
     QCoreApplication::processEvents();
     QThread::msleep(1);
+  }
+  if (Setup.exitStatus() == QProcess::CrashExit)
+    throw Exception(QStringLiteral("%1 crashed").arg(Program));
+  if (Setup.exitCode() != 0) {
+    // Its own words say why; the end of them when it said much.
+    const QString Said = QString::fromLocal8Bit(Setup.readAllStandardError()).trimmed().right(2000);
+    throw Exception(QStringLiteral("%1 failed with exit code %2%3")
+                      .arg(Program)
+                      .arg(Setup.exitCode())
+                      .arg(Said.isEmpty() ? QString() : QStringLiteral(": ") + Said));
   }
 }
 
@@ -269,13 +287,13 @@ void TfrmMain::BtnInstallClick()
     if (Choice.Kind == TIdeChoice::Supported)
       u_supportUnit::InstallHalvernMLDPack(Choice.RegistryKey, Choice.Version, editInstallationDirectory->text());
     if (CBInstallDariDerirud->isChecked())
-      RunSetupProgram(this, editInstallationDirectory->text());
+      RunSetupProgram(editInstallationDirectory->text());
   } catch (...) {
-    qCWarning(Logging::Installer).noquote()
-      << "the installation failed:" << Exceptions::MessageOf(std::current_exception());
+    const QString Reason = Exceptions::MessageOf(std::current_exception());
+    qCWarning(Logging::Installer).noquote() << "the installation failed:" << Reason;
     Failed = true;
     DisplayMessage(tiError, QStringLiteral("Corvane"), QStringLiteral("Error"), QStringLiteral("Installation Failed"),
-                   false);
+                   false, Reason);
     imgProgesbar->hide();
   }
   imgProgesbar->hide();
@@ -317,8 +335,16 @@ void TfrmMain::ListViewIDEsClick()
 
 void TfrmMain::InstalledIDEToListview()
 {
-  u_supportUnit::LoadInstalledVersions(ListViewIDEs, ImageList1);
   auto* App = Application::Instance();
+  // An unreadable store is not an empty one: say what is wrong with it, and
+  // leave it alone.
+  if (const QString StoreError = u_UtilsInstaller::RegStoreError(Registry::HKEY_CURRENT_USER); !StoreError.isEmpty()) {
+    qCWarning(Logging::Installer).noquote() << StoreError;
+    if (App)
+      App->MessageBox(StoreError, App->Title());
+    return;
+  }
+  u_supportUnit::LoadInstalledVersions(ListViewIDEs, ImageList1);
   if (ListViewIDEs->ItemCount() == 0) {
     if (App)
       App->MessageBox(NoDelphiInstalled, App->Title());
@@ -330,15 +356,18 @@ void TfrmMain::InstalledIDEToListview()
 }
 
 bool TfrmMain::DisplayMessage(TTaskDialogIcon MessType, const QString& sTitle, const QString& sTitleSec,
-                              const QString& sBody, bool YesORCancel)
+                              const QString& sBody, bool YesORCancel, const QString& sInfo)
 {
   TTaskDialog Task;
   Task.Title = sTitle;
   Task.Inst = sTitleSec;
   Task.Content = sBody;
   Task.Footer = MessageFooter;
+  Task.Info = sInfo;
   const TCommonButtons Buttons = YesORCancel ? TCommonButtons{cbYes, cbCancel} : TCommonButtons{cbOK};
-  const int Result = Task.Execute(Buttons, 0, {}, MessType, tfiShield, 200, 0, nullptr, false);
+  // A reason is shown at once, not behind its button.
+  const TTaskDialogFlags Flags = sInfo.isEmpty() ? TTaskDialogFlags{} : TTaskDialogFlags{tdfExpandByDefault};
+  const int Result = Task.Execute(Buttons, 0, Flags, MessType, tfiShield, 200, 0, nullptr, false);
   return YesORCancel ? Result == mrYes : Result == mrOk;
 }
 

@@ -81,8 +81,10 @@ public:
   void SpeedButtonBrowseClick();
   void ListViewIDEsClick();
   void InstalledIDEToListview();
+  // sInfo, the reason of a failure, goes into the dialog's expanded
+  // information.
   bool DisplayMessage(SynTaskDialog::TTaskDialogIcon MessType, const QString& sTitle, const QString& sTitleSec,
-                      const QString& sBody, bool YesORCancel);
+                      const QString& sBody, bool YesORCancel, const QString& sInfo = QString());
 
   bool ImageIsPresent() const { return bImageisPresent; }
   // Whether an installation is under way (its buttons are disabled then).

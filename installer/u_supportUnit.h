@@ -86,8 +86,17 @@ extern QString sdcc32exepath;
 // compiler configuration, copy of the sources, Vesparo.bat written and
 // started, "Known Packages" entry, library search path. Does nothing for an
 // IDE version that has no package edition. Failures raise (Exception and
-// its descendants).
+// its descendants); CheckInstallation's refusals come before any change, and
+// package folders the installation made and left empty are removed.
 void InstallHalvernMLDPack(const QString& sRegPath, TDelphiVersions tDelphiName, const QString& sCopyingPath);
+// Raises, with the reason, what would make the installation for
+// tDelphiName into sCopyingPath fail or write what it should not: a target
+// that is no writable folder, or that the batch line, dcc32.cfg or the
+// search path cannot name (a quote, "$", "`", a backslash, ";", a control character, a
+// U+FFFD left by bytes that were not text); an IDE whose RootDir cannot be
+// named so, or whose dcc32.cfg or compiler is missing. Reads only. Nothing
+// for a version without a package.
+void CheckInstallation(TDelphiVersions tDelphiName, const QString& sCopyingPath);
 // Makes sDestinationPath + "/CVVesparo/" with its parents and copies the
 // folder sSource into it; returns that folder (ending in "/"), or "" when
 // the copy failed. sDelphiType is not used.

@@ -4,8 +4,10 @@
 #include "installer/u_supportUnit.h"
 
 #include "hostfw/Exceptions.h"
+#include "installer/CreatedFolders.h"
 #include "installer/InstallerLog.h"
 #include "installer/u_UtilsInstaller.h"
+#include "platform/Registry.h"
 #include "platform/ReplaceableSource.h"
 #include "platform/Shell.h"
 
@@ -19,6 +21,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
+#include <unistd.h>
 
 namespace u_supportUnit {
 
@@ -56,31 +59,63 @@ const TEdition* EditionOf(TDelphiVersions Version)
 ReplaceableSource::TReplaceableSource<TInstallerFolderSource> FolderSource;
 
 const QString BatchName = QStringLiteral("Vesparo.bat");
-// What the batch runner treats as no plain character inside a quoted
-// word, and line breaks: a path holding one could not be named in the
-// batch line without changing what the line does.
-bool UnsafeInBatch(const QString& Path)
+
+// Why a folder cannot be named where the installation names it, or "": the
+// batch runner takes no line break, quote, "$", "`" or "\\" as a plain
+// character inside a quoted word, and ";" separates the entries of the
+// library search path. A U+FFFD stands for bytes that were not text and
+// names another folder than the one meant.
+QString UnnameableBecause(const QString& Path)
 {
   for (const QChar C : Path) {
-    if (C.unicode() < 0x20 || C.unicode() == 0x7F || C == QLatin1Char('"') || C == QLatin1Char('$') ||
-        C == QLatin1Char('`') || C == QLatin1Char('\\'))
-      return true;
+    if (C.unicode() < 0x20 || C.unicode() == 0x7F)
+      return QStringLiteral("the control character U+%1, which the build batch cannot name")
+        .arg(QString::number(C.unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0')));
+    if (C == QLatin1Char('"') || C == QLatin1Char('$') || C == QLatin1Char('`') || C == QLatin1Char('\\'))
+      return QStringLiteral("\"%1\", which the build batch cannot name").arg(C);
+    if (C == QLatin1Char(';'))
+      return QStringLiteral("\";\", which separates the entries of the IDE's library search path");
+    if (C == QChar::ReplacementCharacter)
+      return QStringLiteral("bytes that are not UTF-8 text (shown as U+FFFD), so it cannot be named as it is");
   }
-  return false;
+  return {};
 }
 
-void RequireSafeInBatch(const QString& What, const QString& Path)
+// The path as a message may show it: control characters as "?".
+QString Shown(const QString& Path)
 {
-  if (!UnsafeInBatch(Path))
-    return;
-  QString Shown = Path;
-  for (QChar& C : Shown) {
+  QString Result = Path;
+  for (QChar& C : Result) {
     if (C.unicode() < 0x20 || C.unicode() == 0x7F)
       C = QLatin1Char('?');
   }
-  throw Exception(QStringLiteral("The %1 \"%2\" holds a control character, a quote, \"$\", \"`\" or \"\\\", "
-                                 "which the build batch cannot name")
-                    .arg(What, Shown));
+  return Result;
+}
+
+void RequireNameable(const QString& What, const QString& Path)
+{
+  const QString Why = UnnameableBecause(Path);
+  if (!Why.isEmpty())
+    throw Exception(QStringLiteral("The %1 \"%2\" holds %3").arg(What, Shown(Path), Why));
+}
+
+// A folder the installation writes into: an existing one must be a folder
+// this user may create files in (a read-only file system counts too).
+void RequireWritableFolder(const QString& Folder, bool MustExist)
+{
+  const QFileInfo Info(Folder);
+  if (!Info.exists() && !MustExist)
+    return;
+  if (!Info.isDir())
+    throw EInOutError::FromErrno(QStringLiteral("Open"), Folder, Info.exists() ? ENOTDIR : ENOENT);
+  if (::access(QFile::encodeName(Folder).constData(), W_OK | X_OK) != 0)
+    throw EInOutError::FromErrno(QStringLiteral("Write"), Folder, errno);
+}
+
+QString AbsoluteTarget(const QString& sCopyingPath)
+{
+  // A relative folder would be registered relative to wherever the IDE runs.
+  return QDir::isRelativePath(sCopyingPath) ? QDir::currentPath() + QLatin1Char('/') + sCopyingPath : sCopyingPath;
 }
 
 std::filesystem::path FsPath(const QString& Path) { return std::filesystem::path(QFile::encodeName(Path).toStdString()); }
@@ -142,20 +177,23 @@ QString CreateAndCopypackageFiles(const QString& sSource, const QString& sDestin
   return CopyDir(sSource, Root) ? Root : QString();
 }
 
-void InstallHalvernMLDPack(const QString& sRegPath, TDelphiVersions tDelphiName, const QString& sCopyingPath)
-{
-  const TEdition* Edition = EditionOf(tDelphiName);
-  if (!Edition)
-    return;
-  const QString C = QString::fromLatin1(Edition->Code);
-  const QString& K = DelphiRegPaths[int(tDelphiName)];
-  // A relative folder would be registered relative to wherever the IDE runs.
-  const QString Target =
-    QDir::isRelativePath(sCopyingPath) ? QDir::currentPath() + QLatin1Char('/') + sCopyingPath : sCopyingPath;
-  RequireSafeInBatch(QStringLiteral("target folder"), Target);
+namespace {
 
+// The compiler the batch names: the IDE's root folder and the edition's
+// suffix.
+QString CompilerOf(const TEdition& Edition, const QString& RootFolder)
+{
+  const QString Compiler = RootFolder + QLatin1String(Edition.CompilerSuffix);
+  return Edition.Version == TDelphiVersions::Delphi2006 ? CollapsePath(Compiler) : Compiler;
+}
+
+// Steps 1 to 6 of an installation that has passed its checks.
+void RunInstallation(const QString& sRegPath, const TEdition& Edition, const QString& Target)
+{
+  const TDelphiVersions tDelphiName = Edition.Version;
+  const QString C = QString::fromLatin1(Edition.Code);
+  const QString& K = DelphiRegPaths[int(tDelphiName)];
   EditDCC32ConfigurationFile(Target, C, K);
-  RequireSafeInBatch(QStringLiteral("IDE folder"), sdcc32exepath);
 
   const QString Source = InstallerFolder() + QStringLiteral("/Packages/") + C;
   QString R = CreateAndCopypackageFiles(Source, Target, tDelphiName);
@@ -168,9 +206,7 @@ void InstallHalvernMLDPack(const QString& sRegPath, TDelphiVersions tDelphiName,
                  QStringLiteral(".dpk\""));
   R = R.trimmed();
 
-  sdcc32exepath = QLatin1Char('"') + sdcc32exepath + QLatin1String(Edition->CompilerSuffix) + QLatin1Char('"');
-  if (tDelphiName == TDelphiVersions::Delphi2006)
-    sdcc32exepath = CollapsePath(sdcc32exepath);
+  sdcc32exepath = QLatin1Char('"') + CompilerOf(Edition, sdcc32exepath) + QLatin1Char('"');
 
   WriteBatch(R + QLatin1Char('/') + C + QStringLiteral("/DCU/") + BatchName,
              sdcc32exepath + QStringLiteral(" -b ") + Project);
@@ -194,12 +230,69 @@ void InstallHalvernMLDPack(const QString& sRegPath, TDelphiVersions tDelphiName,
   QString LibPath = R;
   const QString Bpl = CollapsePath(R + C + QStringLiteral("/DCU/CVVesparo") + C + QStringLiteral(".bpl"));
   u_UtilsInstaller::WriteValueToRegisTry(sRegPath + QStringLiteral("\\Known Packages"), false, Bpl,
-                                         QLatin1String(Edition->KnownPackagesText));
+                                         QLatin1String(Edition.KnownPackagesText));
 
   LibPath += C + QStringLiteral("/DCU");
   if (tDelphiName != TDelphiVersions::Delphi6)
     LibPath = CollapsePath(LibPath);
   AddLibSearchPath(LibPath, K);
+}
+
+}  // namespace
+
+void CheckInstallation(TDelphiVersions tDelphiName, const QString& sCopyingPath)
+{
+  const TEdition* Edition = EditionOf(tDelphiName);
+  if (!Edition)
+    return;
+  const QString Target = AbsoluteTarget(sCopyingPath);
+  RequireNameable(QStringLiteral("target folder"), Target);
+  RequireWritableFolder(Target, true);
+  const QString Package = Target + QStringLiteral("/CVVesparo/") + QLatin1String(Edition->Code);
+  for (const QString& Folder : {Target + QStringLiteral("/CVVesparo"), Package, Package + QStringLiteral("/DCU")})
+    RequireWritableFolder(Folder, false);
+
+  const QString Key = DelphiRegPaths[int(tDelphiName)];
+  Registry::TRegistry Reg(Registry::KEY_READ);
+  Reg.SetRootKey(Registry::HKEY_CURRENT_USER);
+  const QString RootFolder = Reg.OpenKeyReadOnly(Key) ? Reg.ReadString(QStringLiteral("RootDir")) : QString();
+  const QString ConfigFile = CollapsePath(RootFolder + QStringLiteral("/Bin/dcc32.cfg"));
+  // Without a root folder the paths would name files at the root of the
+  // file system, which are no IDE's.
+  if (RootFolder.trimmed().isEmpty())
+    throw EInOutError::FromErrno(QStringLiteral("Append"), ConfigFile, ENOENT);
+  RequireNameable(QStringLiteral("IDE folder (RootDir of HKEY_CURRENT_USER%1 in the registry store %2)")
+                    .arg(Key, Registry::StoreFilePath(Registry::HKEY_CURRENT_USER)),
+                  RootFolder);
+  if (::access(QFile::encodeName(ConfigFile).constData(), W_OK) != 0)
+    throw EInOutError::FromErrno(QStringLiteral("Append"), ConfigFile, errno);
+  // The build is not waited for, so a compiler that cannot run would fail
+  // unseen after "Complete".
+  const QFileInfo Compiler(CompilerOf(*Edition, RootFolder));
+  if (!Compiler.isFile() || !Compiler.isExecutable())
+    throw Exception(QStringLiteral("The IDE's compiler \"%1\" is %2")
+                      .arg(Compiler.filePath(), Compiler.exists() ? QStringLiteral("not an executable file")
+                                                                  : QStringLiteral("missing")));
+}
+
+void InstallHalvernMLDPack(const QString& sRegPath, TDelphiVersions tDelphiName, const QString& sCopyingPath)
+{
+  const TEdition* Edition = EditionOf(tDelphiName);
+  if (!Edition)
+    return;
+  // Whatever can refuse the installation does so before anything changes.
+  CheckInstallation(tDelphiName, sCopyingPath);
+  const QString Target = AbsoluteTarget(sCopyingPath);
+  // The package's folders are made by the copy; after a failure those left
+  // empty go again.
+  const CreatedFolders::TCreatedFolders Made(
+    {Target + QStringLiteral("/CVVesparo/") + QLatin1String(Edition->Code) + QStringLiteral("/DCU")});
+  try {
+    RunInstallation(sRegPath, *Edition, Target);
+  } catch (...) {
+    Made.RemoveEmpty();
+    throw;
+  }
 }
 
 }  // namespace u_supportUnit

@@ -212,4 +212,19 @@ std::optional<QString> Demangled(const char* Symbol)
   return QString::fromUtf8(Name.get());
 }
 
+std::optional<QStringList> TextArguments(int argc, char** argv, int& Bad)
+{
+  QStringList Arguments;
+  for (int I = 0; I < argc; ++I) {
+    const QByteArray Bytes(argv[I]);
+    const QString Text = QString::fromLocal8Bit(Bytes);
+    if (Text.toLocal8Bit() != Bytes) {
+      Bad = I;
+      return std::nullopt;
+    }
+    Arguments << Text;
+  }
+  return Arguments;
+}
+
 }  // namespace Posix

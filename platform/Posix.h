@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <cstddef>
 #include <functional>
@@ -93,5 +94,10 @@ bool ForEachProcess(const std::function<void(const TProcessFolder& Folder)>& Vis
 // The C++ name a mangled symbol stands for ("_ZN3Foo3BarEv" gives
 // "Foo::Bar()"); nullopt when Symbol is no mangled name.
 std::optional<QString> Demangled(const char* Symbol);
+
+// The program's arguments as text (the locale's encoding, UTF-8); nullopt,
+// with Bad the index of the first offender, when an argument holds bytes
+// that are not such text: decoded, they would name another file.
+std::optional<QStringList> TextArguments(int argc, char** argv, int& Bad);
 
 }  // namespace Posix

@@ -200,7 +200,11 @@ std::int32_t TaskDialogIndirect(const TASKDIALOGCONFIG* Config, int* pnButton, i
     Expander->setCheckable(true);
     Expander->setChecked(Open);
     Expanded->setVisible(Open);
-    const QString OpenText = Config->pszExpandedControlText, ClosedText = Config->pszCollapsedControlText;
+    // Without captions of its own the button still says what it does.
+    const QString OpenText = Config->pszExpandedControlText.isEmpty() ? QStringLiteral("Hide details")
+                                                                      : Config->pszExpandedControlText;
+    const QString ClosedText = Config->pszCollapsedControlText.isEmpty() ? QStringLiteral("See details")
+                                                                         : Config->pszCollapsedControlText;
     auto Caption = [Expander, OpenText, ClosedText](bool Now) { Expander->setText(Now ? OpenText : ClosedText); };
     Caption(Open);
     QObject::connect(Expander, &QPushButton::toggled, Expanded, [Expanded, Caption](bool Now) {

@@ -4,6 +4,7 @@
 #include "installer/u_supportUnit.h"
 
 #include "hostfw/Exceptions.h"
+#include "installer/CreatedFolders.h"
 #include "platform/Registry.h"
 #include "tests/installer/IdeRegistry.h"
 #include "tests/support/TempEnvironment.h"
@@ -61,6 +62,7 @@ protected:
     const QString Root = Env.Root() + QStringLiteral("/ide ") + QLatin1String(Case.Code);
     QDir().mkpath(Root + QStringLiteral("/Bin"));
     WriteAll(Root + QStringLiteral("/Bin/dcc32.cfg"), QByteArray());
+    QFile::copy(QStringLiteral("/bin/true"), Root + QStringLiteral("/Bin/dcc32.exe"));
     PutUserString(Key, QStringLiteral("RootDir"), Case.RootWithSeparator ? Root + QLatin1Char('/') : Root);
     PutUserString(Key + QStringLiteral("\\Library"), QStringLiteral("Search Path"), QStringLiteral("$(BDS)/lib"));
     if (KnownPackages)
@@ -150,6 +152,8 @@ TEST_F(InstallPack, FailuresStopBeforeTheyCopyOrWriteElsewhere)
   EXPECT_THROW(InstallHalvernMLDPack(DelphiRegPaths[3], Case.Version, T), EInOutError);
   EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/D7")));
   EXPECT_FALSE(UserKeyExists(DelphiRegPaths[3] + QStringLiteral("\\Globals")));
+  // The package folder it made for the copy is gone again.
+  EXPECT_FALSE(QFileInfo::exists(T + QStringLiteral("/CVVesparo")));
 
   // A target the batch could not name as it is: refused before anything.
   const QByteArray Config = ReadAll(Root + QStringLiteral("/Bin/dcc32.cfg"));
@@ -160,6 +164,76 @@ TEST_F(InstallPack, FailuresStopBeforeTheyCopyOrWriteElsewhere)
     EXPECT_FALSE(QFileInfo::exists(Bad + QStringLiteral("/CVVesparo")));
   }
   EXPECT_EQ(ReadAll(Root + QStringLiteral("/Bin/dcc32.cfg")), Config);
+}
+
+// What would fail halfway, or write what it should not, is refused with its
+// reason before dcc32.cfg, the registry store or the target change.
+TEST_F(InstallPack, RefusalsComeBeforeAnyChangeAndSayWhy)
+{
+  const TCase& Case = Cases[5];
+  const QString Key = DelphiRegPaths[int(Case.Version)];
+  const QString Root = RegisterIde(Case);
+  const QString Config = Root + QStringLiteral("/Bin/dcc32.cfg");
+  WriteAll(Config, "-u\"kept\"\r\n");
+  QByteArray Store = ReadAll(Registry::StoreFilePath(Registry::HKEY_CURRENT_USER));
+  const auto Refused = [&](const QString& Into, const QString& Reason) {
+    const QStringList Before = QDir(Into).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    try {
+      InstallHalvernMLDPack(Key, Case.Version, Into);
+      ADD_FAILURE() << "installed into " << Into.toStdString();
+    } catch (const Exception& E) {
+      EXPECT_TRUE(E.Message().contains(Reason)) << E.Message().toStdString();
+    }
+    EXPECT_EQ(ReadAll(Config), QByteArray("-u\"kept\"\r\n"));
+    EXPECT_EQ(ReadAll(Registry::StoreFilePath(Registry::HKEY_CURRENT_USER)), Store);
+    EXPECT_EQ(QDir(Into).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), Before);
+  };
+
+  // A ";" would split the search path entry; U+FFFD stands for bytes lost
+  // on the way in, so it names another folder than the one meant.
+  Refused(Target(QStringLiteral("a;b")), QStringLiteral("\";\", which separates"));
+  Refused(Target(QStringLiteral("lost\uFFFDbyte")), QStringLiteral("not UTF-8 text"));
+  Refused(Target(QStringLiteral("line\nbreak")), QStringLiteral("line?break\" holds the control character U+000A"));
+  // No folder, a file, and a package folder the copy could not go into.
+  Refused(Env.Root() + QStringLiteral("/missing"), QStringLiteral("missing"));
+  WriteAll(Env.Root() + QStringLiteral("/file"), "x");
+  Refused(Env.Root() + QStringLiteral("/file"), QStringLiteral("file"));
+  const QString Blocked = Target(QStringLiteral("blocked"));
+  WriteAll(Blocked + QStringLiteral("/CVVesparo"), "not a folder");
+  Refused(Blocked, QStringLiteral("CVVesparo"));
+
+  // The IDE's side: a RootDir holding ";" (it would put a relative -u line
+  // into dcc32.cfg), a compiler that is missing or cannot run.
+  const QString T = Target();
+  PutUserString(Key, QStringLiteral("RootDir"), Root + QStringLiteral(";x/"));
+  Store = ReadAll(Registry::StoreFilePath(Registry::HKEY_CURRENT_USER));
+  Refused(T, QStringLiteral("(RootDir of HKEY_CURRENT_USER%1 in the registry store %2)")
+               .arg(Key, Registry::StoreFilePath(Registry::HKEY_CURRENT_USER)));
+  PutUserString(Key, QStringLiteral("RootDir"), Root + QLatin1Char('/'));
+  Store = ReadAll(Registry::StoreFilePath(Registry::HKEY_CURRENT_USER));
+  ASSERT_TRUE(QFile::setPermissions(Root + QStringLiteral("/Bin/dcc32.exe"), QFile::ReadOwner | QFile::WriteOwner));
+  Refused(T, QStringLiteral("not an executable file"));
+  QFile::remove(Root + QStringLiteral("/Bin/dcc32.exe"));
+  Refused(T, QStringLiteral("dcc32.exe\" is missing"));
+}
+
+// A package folder the installation did not make stays after a failure;
+// the empty ones it made go.
+TEST_F(InstallPack, OnlyFoldersItMadeAndLeftEmptyAreRemoved)
+{
+  const QString T = Target();
+  QDir().mkpath(T + QStringLiteral("/kept/inner"));
+  const CreatedFolders::TCreatedFolders Made({T + QStringLiteral("/kept/inner/new/deeper"),
+                                              T + QStringLiteral("/made/a"), T + QStringLiteral("/full")});
+  QDir().mkpath(T + QStringLiteral("/kept/inner/new/deeper/deepest"));
+  QDir().mkpath(T + QStringLiteral("/made/a/b"));
+  QDir().mkpath(T + QStringLiteral("/full/sub"));
+  WriteAll(T + QStringLiteral("/full/sub/file"), "x");
+  Made.RemoveEmpty();
+  EXPECT_TRUE(QFileInfo(T + QStringLiteral("/kept/inner")).isDir());
+  EXPECT_FALSE(QFileInfo::exists(T + QStringLiteral("/kept/inner/new")));
+  EXPECT_FALSE(QFileInfo::exists(T + QStringLiteral("/made")));
+  EXPECT_TRUE(QFileInfo::exists(T + QStringLiteral("/full/sub/file")));
 }
 
 TEST_F(InstallPack, UnsupportedVersionsAndRelativeTargets)

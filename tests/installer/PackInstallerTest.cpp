@@ -9,8 +9,10 @@
 #include "installer/Unattended.h"
 #include "installer/u_supportUnit.h"
 #include "platform/Processes.h"
+#include "platform/Registry.h"
 #include "tests/installer/IdeRegistry.h"
 #include "tests/support/TempEnvironment.h"
+#include "tests/tools/ToolRun.h"
 
 #include <QCheckBox>
 #include <QDialog>
@@ -93,6 +95,7 @@ protected:
     const QString Root = Env.Root() + QStringLiteral("/ide%1").arg(Index);
     QDir().mkpath(Root + QStringLiteral("/Bin"));
     WriteAll(Root + QStringLiteral("/Bin/dcc32.cfg"), QByteArray());
+    QFile::copy(QStringLiteral("/bin/true"), Root + QStringLiteral("/Bin/dcc32.exe"));
     const QString App = Root + QStringLiteral("/Bin/") + ExeName;
     QFile::copy(QStringLiteral("/bin/sleep"), App);
     PutUserString(Key, QStringLiteral("App"), App);
@@ -118,19 +121,39 @@ protected:
     return Files;
   }
 
-  // A setup program that records its one argument.
-  QString PutSetupProgram()
+  // A setup program that records its one argument, then runs Then.
+  QString PutSetupProgram(const QByteArray& Then = QByteArray())
   {
     const QString Program = Installer + QStringLiteral("/Corvane/Corvane_setup.exe");
     QDir().mkpath(QFileInfo(Program).path());
-    WriteAll(Program, "#!/bin/sh\nprintf '%s' \"$1\" > \"$(dirname \"$0\")/arguments\"\n");
+    WriteAll(Program, "#!/bin/sh\nprintf '%s' \"$1\" > \"$(dirname \"$0\")/arguments\"\n" + Then);
     QFile::setPermissions(Program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     return Program;
+  }
+
+  // The program as a script runs it, through the shell so that arguments
+  // may hold any bytes.
+  static ToolRun::TRun RunInstaller(const QString& ShellArguments, const QStringList& Arguments)
+  {
+    QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
+    Environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcess Installer;
+    Installer.setProcessEnvironment(Environment);
+    Installer.start(QStringLiteral("/bin/sh"), QStringList{QStringLiteral("-c"), QStringLiteral("exec \"$0\" ") + ShellArguments,
+                                                            QStringLiteral(CORVANE_BIN_DIR "/CorvaneInstaller")} +
+                                                 Arguments);
+    EXPECT_TRUE(Installer.waitForFinished(60000));
+    return {Installer.exitStatus() == QProcess::NormalExit ? Installer.exitCode() : -1,
+            QString::fromLocal8Bit(Installer.readAllStandardOutput()),
+            QString::fromLocal8Bit(Installer.readAllStandardError())};
   }
 
   TestSupport::TTempEnvironment Env;
   QString Installer, Target;
 };
+
+const QString Confirmation =
+  QStringLiteral("Corvane installation | Are you sure? | Corvane will be installed on your system.continue?\n");
 
 const QString XE3 = QStringLiteral("RAD Studio XE3");
 constexpr int XE3Row = 12, XERow = 10;
@@ -342,6 +365,53 @@ TEST_F(PackInstaller, TheSetupProgramRunsSilentlyAndIsWaitedFor)
   EXPECT_EQ(Dialogs.Shown.last().Content, QStringLiteral("Installation Failed"));
 }
 
+// Only the setup program's own exit status tells whether it installed the
+// viewer; the reason of a failure is shown below the dialog's texts.
+TEST_F(PackInstaller, ASetupThatFailsOrCrashesIsAFailedInstallationWithItsReason)
+{
+  RegisterIde(XE3Row);
+  const QString Program = PutSetupProgram("echo 'cannot create the folder' >&2\nexit 2\n");
+  TDialogs Dialogs;
+  bool ReasonShown = false;
+  Dialogs.Answer = [&](QDialog& Dialog) {
+    if (auto* Info = Dialog.findChild<QLabel*>(QStringLiteral("ExpandedInformation")))
+      ReasonShown = Info->isVisibleTo(&Dialog) && Info->text().contains(QStringLiteral("exit code"));
+    Unattended::TUnattendedRun::Answer(Dialog);
+  };
+  TfrmMain Form;
+  Form.editInstallationDirectory->setText(Target);
+  Click(Form, 0);
+  Form.BtnInstall->click();
+  EXPECT_EQ(Dialogs.Lines(), Confirmation + QStringLiteral("Corvane | Error | Installation Failed"));
+  EXPECT_EQ(Dialogs.Shown.last().Info,
+            Program + QStringLiteral(" failed with exit code 2: cannot create the folder"));
+  EXPECT_TRUE(ReasonShown);
+  EXPECT_FALSE(Form.CBInstallDariDerirud->isChecked());
+
+  PutSetupProgram("kill -SEGV $$\n");
+  Form.CBInstallDariDerirud->setChecked(true);
+  Dialogs.Shown.clear();
+  Form.BtnInstall->click();
+  EXPECT_EQ(Dialogs.Shown.last().Content, QStringLiteral("Installation Failed"));
+  EXPECT_EQ(Dialogs.Shown.last().Info, Program + QStringLiteral(" crashed"));
+  EXPECT_TRUE(Form.BtnInstall->isEnabled());
+}
+
+// A store that cannot be read is not an empty one, and stays as it is.
+TEST_F(PackInstaller, AnUnreadableStoreIsToldAndLeftAlone)
+{
+  RegisterIde(XE3Row);
+  const QString Store = Registry::StoreFilePath(Registry::HKEY_CURRENT_USER);
+  WriteAll(Store, "not an export\r\n[HKEY_CURRENT_USER\\Software");
+  TDialogs Dialogs;
+  TfrmMain Form;
+  ASSERT_EQ(Dialogs.Shown.size(), 1);
+  EXPECT_TRUE(Dialogs.Shown.first().Inst.startsWith(QStringLiteral("The registry store %1 cannot be read: ").arg(Store)))
+    << Dialogs.Shown.first().Inst.toStdString();
+  EXPECT_EQ(Form.ListViewIDEs->ItemCount(), 0);
+  EXPECT_EQ(ReadAll(Store), QByteArray("not an export\r\n[HKEY_CURRENT_USER\\Software"));
+}
+
 TEST_F(PackInstaller, TheFolderChooserFillsTheBoxAndEmptiesItWhenCancelled)
 {
   TDialogs Dialogs;
@@ -426,4 +496,30 @@ TEST_F(PackInstaller, TheScriptedRunPrintsItsDialogsAndExitsWithTheOutcome)
   EXPECT_EQ(Out, "Delphi IDE | Please select an IDE | Please select Delphi IDE to install Corvane\n");
   EXPECT_EQ(Run({QStringLiteral("--unattended"), QStringLiteral("--target"), Target}, Out), 2);
   EXPECT_EQ(Out, QByteArray());
+}
+
+// A refused target is refused before anything changes, with its reason on
+// standard error; a folder the run made for it goes again.
+TEST_F(PackInstaller, TheScriptedRunRefusesBadTargetsWithTheirReasonAndLeavesNothing)
+{
+  const QString App = RegisterIde(XE3Row);
+  const QString Config = QFileInfo(App).path() + QStringLiteral("/dcc32.cfg");
+  const QStringList Before = FilesBelow(Env.Root());
+
+  const ToolRun::TRun Split = RunInstaller(QStringLiteral("--unattended --ide \"RAD Studio XE3\" --target \"$1\""),
+                                           {Env.Root() + QStringLiteral("/new;folder/inner")});
+  EXPECT_EQ(Split.Code, 1);
+  EXPECT_EQ(Split.Out, Confirmation + QStringLiteral("Corvane | Error | Installation Failed\n"));
+  EXPECT_TRUE(Split.Err.contains(QStringLiteral("holds \";\", which separates the entries"))) << Split.Err.toStdString();
+  EXPECT_FALSE(QFileInfo::exists(Env.Root() + QStringLiteral("/new;folder")));
+
+  // Bytes that are not text would be taken as U+FFFD, another folder.
+  const ToolRun::TRun Lost = RunInstaller(
+    QStringLiteral("--unattended --ide \"RAD Studio XE3\" --target \"$1$(printf '\\377')x\""), {Env.Root() + QStringLiteral("/t")});
+  EXPECT_EQ(Lost.Code, 2);
+  EXPECT_EQ(Lost.Out, QString());
+  EXPECT_TRUE(Lost.Err.contains(QStringLiteral("not UTF-8 text"))) << Lost.Err.toStdString();
+
+  EXPECT_EQ(FilesBelow(Env.Root()), Before);
+  EXPECT_EQ(ReadAll(Config), QByteArray());
 }

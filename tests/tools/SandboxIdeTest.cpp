@@ -102,6 +102,27 @@ TEST_F(SandboxIde, RegisteringAgainKeepsWhatTheIdeGatheredAndUnknownIdesAreRefus
   EXPECT_FALSE(KeyExists(QStringLiteral("\\Software\\Borland\\Delphi\\6.0")));
 }
 
+// A root that the registry store or the search path would hold under
+// another name is refused, and nothing is laid out or recorded.
+TEST_F(SandboxIde, RootsThatCannotBeNamedAsTheyAreAreRefused)
+{
+  QProcess NotText;
+  NotText.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("exec \"$0\" register \"RAD Studio XE3\" \"$1$(printf '\\377')\""),
+                                            SandboxIdeProgram, Env.Root() + QStringLiteral("/ide")});
+  ASSERT_TRUE(NotText.waitForFinished(60000));
+  EXPECT_NE(NotText.exitCode(), 0);
+  EXPECT_TRUE(NotText.readAllStandardError().contains("not UTF-8 text"));
+
+  const ToolRun::TRun Split =
+    ToolRun::Run(SandboxIdeProgram, {QStringLiteral("register"), QStringLiteral("RAD Studio XE3"), Env.Root() + QStringLiteral("/a;b")});
+  EXPECT_EQ(Split.Code, 1);
+  EXPECT_TRUE(Split.Err.contains(QStringLiteral("\";\""))) << Split.Err.toStdString();
+
+  EXPECT_EQ(QDir(Env.Root()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).filter(QStringLiteral("ide")), QStringList());
+  EXPECT_FALSE(QFileInfo::exists(Env.Root() + QStringLiteral("/a;b")));
+  EXPECT_FALSE(QFileInfo::exists(Registry::StoreFilePath(Registry::HKEY_CURRENT_USER)));
+}
+
 TEST_F(SandboxIde, ListShowsEachKnownPackageWhetherItLoadsAndItsComponents)
 {
   ASSERT_EQ(ToolRun::Run(SandboxIdeProgram, {QStringLiteral("register"), QStringLiteral("RAD Studio XE3"), Root()}).Code, 0);

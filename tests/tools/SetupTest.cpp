@@ -12,6 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <vector>
+
 using Registry::TRegistry;
 using SetupInstall::ParseCommandLine;
 
@@ -110,4 +113,30 @@ TEST(Setup, AFailureLeavesNeitherAViewerNorAValue)
   EXPECT_EQ(InstallationPath(), QStringLiteral("/earlier/CorvaneViewer"));
   EXPECT_FALSE(QFileInfo::exists(Env.Root() + QStringLiteral("/t/CorvaneViewer")));
   EXPECT_FALSE(QFileInfo::exists(Env.Root() + QStringLiteral("/relative")));
+}
+
+// Setups running at the same time into one folder each write their own
+// temporary files; the installation ends whole, and the value names it.
+TEST(Setup, ConcurrentRunsIntoOneFolderAllSucceed)
+{
+  TestSupport::TTempEnvironment Env;
+  const QString Target = Env.Root() + QStringLiteral("/comp/Corvane");
+  std::vector<std::unique_ptr<QProcess>> Runs;
+  for (int I = 0; I < 4; ++I) {
+    Runs.push_back(std::make_unique<QProcess>());
+    Runs.back()->start(SetupProgram, {QStringLiteral("/S /D=") + Target});
+  }
+  for (const auto& Run : Runs) {
+    ASSERT_TRUE(Run->waitForFinished(60000));
+    EXPECT_EQ(Run->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(Run->exitCode(), 0) << Run->readAllStandardError().toStdString();
+  }
+  EXPECT_EQ(InstallationPath(), Target + QStringLiteral("/CorvaneViewer"));
+  EXPECT_EQ(TestSupport::ReadAll(Target + QStringLiteral("/CorvaneViewer")),
+            TestSupport::ReadAll(QStringLiteral(CORVANE_BIN_DIR "/Corvane/Payload/CorvaneViewer")));
+  // No temporary file is left behind.
+  EXPECT_EQ(QDir(Target).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            (QStringList{QStringLiteral("CorvaneViewer"), QStringLiteral("lib")}));
+  EXPECT_EQ(QDir(Target + QStringLiteral("/lib")).entryList(QDir::Hidden | QDir::Files).filter(QStringLiteral(".part")),
+            QStringList());
 }

@@ -92,6 +92,9 @@ void Register(const IdeTable::TIde& Ide, const QString& RootText)
   if (RootText.trimmed().isEmpty())
     Fail(QStringLiteral("no root folder given"));
   const QString Root = QDir::cleanPath(QDir(RootText).absolutePath());
+  // The root goes into the library search path, whose entries ";" separates.
+  if (Root.contains(QLatin1Char(';')))
+    Fail(QStringLiteral("the root folder %1 holds \";\", which the library search path cannot hold").arg(Root));
   const QString Bin = Root + QStringLiteral("/Bin");
   if (!QDir().mkpath(Bin))
     Fail(QStringLiteral("cannot create %1").arg(Bin));

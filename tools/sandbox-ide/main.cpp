@@ -8,6 +8,7 @@
 #include "tools/sandbox-ide/IdeWindow.h"
 #include "tools/sandbox-ide/KnownPackages.h"
 
+#include "platform/Posix.h"
 #include "platform/Registry.h"
 
 #include <QApplication>
@@ -15,6 +16,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <optional>
 
 namespace {
 
@@ -62,12 +64,15 @@ int Register(const QStringList& Arguments)
 
 int main(int argc, char* argv[])
 {
-  const QStringList Arguments = [&] {
-    QStringList List;
-    for (int I = 0; I < argc; ++I)
-      List << QString::fromLocal8Bit(argv[I]);
-    return List;
-  }();
+  // A root named by bytes that are not text would be registered, and laid
+  // out, under another name.
+  int Bad = 0;
+  const std::optional<QStringList> Text = Posix::TextArguments(argc, argv, Bad);
+  if (!Text)
+    return Error(QStringLiteral("argument %1 holds bytes that are not UTF-8 text: \"%2\"")
+                   .arg(Bad)
+                   .arg(QString::fromLocal8Bit(argv[Bad])));
+  const QStringList& Arguments = *Text;
   const bool Listing = Arguments.size() == 2 && Arguments[1] == QLatin1String("--list");
   if (Arguments.size() > 1 && Arguments[1] == QLatin1String("register")) {
     QCoreApplication App(argc, argv);

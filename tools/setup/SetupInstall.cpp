@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryFile>
 
 #include <cerrno>
 #include <cstdio>
@@ -21,16 +22,20 @@ struct TPlacedFile {
   QString Final;
 };
 
-// Copies Source to a hidden name beside Final; empty text on success.
-QString CopyToTemporary(const QString& Source, const TPlacedFile& Placed)
+// Copies Source to a hidden name of its own beside Placed.Final (set into
+// Placed.Temporary): setups running at the same time into one folder each
+// write their own; empty text on success.
+QString CopyToTemporary(const QString& Source, TPlacedFile& Placed)
 {
-  QFile::remove(Placed.Temporary);
   QFile In(Source);
   if (!In.open(QIODevice::ReadOnly))
     return QStringLiteral("cannot read %1: %2").arg(Source, In.errorString());
-  QFile Out(Placed.Temporary);
-  if (!Out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-    return QStringLiteral("cannot write %1: %2").arg(Placed.Temporary, Out.errorString());
+  const QFileInfo Final(Placed.Final);
+  QTemporaryFile Out(Final.absolutePath() + QStringLiteral("/.") + Final.fileName() + QStringLiteral(".XXXXXX.part"));
+  Out.setAutoRemove(false);
+  if (!Out.open())
+    return QStringLiteral("cannot write a temporary file beside %1: %2").arg(Placed.Final, Out.errorString());
+  Placed.Temporary = Out.fileName();
   while (!In.atEnd()) {
     const QByteArray Block = In.read(1 << 20);
     if (Block.isEmpty() && In.error() != QFileDevice::NoError)
@@ -44,12 +49,6 @@ QString CopyToTemporary(const QString& Source, const TPlacedFile& Placed)
   if (Out.error() != QFileDevice::NoError)
     return QStringLiteral("cannot write %1: %2").arg(Placed.Temporary, Out.errorString());
   return {};
-}
-
-QString Temporary(const QString& Final)
-{
-  const QFileInfo Info(Final);
-  return Info.absolutePath() + QStringLiteral("/.") + Info.fileName() + QStringLiteral(".part");
 }
 
 QString MoveIntoPlace(const QString& Final, const QString& Temporary)
@@ -100,20 +99,24 @@ QString Install(const QString& Payload, const QString& TargetText)
   const QDir Libraries(Payload + QStringLiteral("/lib"));
   for (const QString& Library : Libraries.entryList(QDir::Files, QDir::Name)) {
     const QString Final = Target + QStringLiteral("/lib/") + Library;
-    Files.push_back({Libraries.filePath(Library), {Temporary(Final), Final}});
+    Files.push_back({Libraries.filePath(Library), {QString(), Final}});
   }
   const QString FinalViewer = Target + QLatin1Char('/') + QLatin1String(ViewerName);
-  Files.push_back({Viewer, {Temporary(FinalViewer), FinalViewer}});  // last: the viewer runs once it is there
+  Files.push_back({Viewer, {QString(), FinalViewer}});  // last: the viewer runs once it is there
 
   QString Error;
-  for (const auto& [Source, Placed] : Files)
+  for (auto& [Source, Placed] : Files)
     if (Error.isEmpty())
       Error = CopyToTemporary(Source, Placed);
-  for (const auto& [Source, Placed] : Files)
+  for (auto& [Source, Placed] : Files) {
     if (Error.isEmpty())
       Error = MoveIntoPlace(Placed.Final, Placed.Temporary);
+    if (Error.isEmpty())
+      Placed.Temporary.clear();  // its name is free for others again
+  }
   for (const auto& [Source, Placed] : Files)
-    QFile::remove(Placed.Temporary);
+    if (!Placed.Temporary.isEmpty())
+      QFile::remove(Placed.Temporary);
   if (!Error.isEmpty())
     return Error;
 

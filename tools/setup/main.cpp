@@ -7,6 +7,8 @@
 
 #include "tools/setup/SetupInstall.h"
 
+#include "platform/Posix.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -18,6 +20,7 @@
 #include <QVBoxLayout>
 
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -64,10 +67,11 @@ int Interactive(const QString& Payload, const QString& Target)
 
 int main(int argc, char* argv[])
 {
-  QStringList Arguments;
-  for (int I = 1; I < argc; ++I)
-    Arguments << QString::fromLocal8Bit(argv[I]);
-  const SetupInstall::TOptions Options = SetupInstall::ParseCommandLine(Arguments);
+  int Bad = 0;
+  const std::optional<QStringList> Arguments = Posix::TextArguments(argc, argv, Bad);
+  if (!Arguments)
+    return Report(QStringLiteral("argument %1 holds bytes that are not UTF-8 text").arg(Bad));
+  const SetupInstall::TOptions Options = SetupInstall::ParseCommandLine(Arguments->mid(1));
   if (!Options.Error.isEmpty())
     return Report(Options.Error);
   if (!Options.Silent) {
