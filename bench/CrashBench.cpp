@@ -52,13 +52,14 @@ public:
     Demo.start();
   }
 
-  // Report, archive and copy of run Run are all there.
+  // Report, archive and copy of run Run are all there. The copy, made
+  // last, is looked for first: until it is there, a look costs one listing.
   bool Reported(int Run) const
   {
     const QString Folder = DataFolder(Run);
-    return QFile::exists(Folder + QStringLiteral("/vesparo-demo_halvern_leak_log.Hmld")) &&
-           !QDir(Folder).entryList({QStringLiteral("bugReport*.zip")}, QDir::Files).isEmpty() &&
-           QDir(CopyFolder()).entryList({QStringLiteral("bugReport_*.zip")}, QDir::Files).size() >= Run;
+    return QDir(CopyFolder()).entryList({QStringLiteral("bugReport_*.zip")}, QDir::Files).size() >= Run &&
+           QFile::exists(Folder + QStringLiteral("/vesparo-demo_halvern_leak_log.Hmld")) &&
+           !QDir(Folder).entryList({QStringLiteral("bugReport*.zip")}, QDir::Files).isEmpty();
   }
 
 private:

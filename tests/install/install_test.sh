@@ -49,9 +49,16 @@ check_tree() {
     fail "$prefix: no Designer plugin at $plugin"
   fi
   local program
-  for program in bin/CorvaneViewer bin/corvane-reg lib/corvane-crash-helper; do
+  for program in bin/CorvaneViewer bin/corvane-reg; do
     check_libraries_from "$prefix" "$prefix/$program"
   done
+  # The crash helper links none of ours (it loads the crashed program's
+  # package library by its path): all it links resolves, and it starts.
+  local helper=$prefix/lib/corvane-crash-helper linked usage
+  linked=$(ldd "$helper")
+  grep -q 'not found' <<<"$linked" && fail "$helper: $(grep 'not found' <<<"$linked")"
+  usage=$("$helper" 2>&1 || true)
+  grep -q 'usage: corvane-crash-helper' <<<"$usage" || fail "$helper: does not start: $usage"
   XDG_CONFIG_HOME="$work/config" "$prefix/bin/corvane-reg" add 'HKCU\SOFTWARE\Corvane' /v Probe /d "$prefix" >/dev/null ||
     fail "$prefix: corvane-reg does not start"
   XDG_CONFIG_HOME="$work/config" "$prefix/bin/corvane-reg" query 'HKCU\SOFTWARE\Corvane' /v Probe | grep -F "$prefix" >/dev/null ||

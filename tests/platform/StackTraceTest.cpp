@@ -6,8 +6,11 @@
 
 #include <QException>
 #include <QRegularExpression>
+#include <QSet>
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 #include <barrier>
 #include <stdexcept>
@@ -163,6 +166,37 @@ TEST_F(StackTraceTest, ThrowsInsideQtTheRuntimeAndOurLibrariesAreRecorded)
   });
   EXPECT_TRUE(Joined(Rendered()).contains(QStringLiteral("Registry::TRegistry::ReadInteger (Line ")))
     << Joined(Rendered()).toStdString();
+}
+
+TEST_F(StackTraceTest, AnotherProcessesFramesRenderAsItsOwnWhateverTheirModules)
+{
+  // Frames of several modules (Qt, the C++ runtime, the C library, this
+  // program), each module's resolved on a thread of its own: the lines of
+  // the in-process renderer, in the frames' order.
+  Caught([] { RaiseThroughQt(); });
+  std::vector<std::uintptr_t> Frames = LastExceptStackAddresses();
+  const QStringList Expected = Rendered(true, true, true, true);
+  QStringList Lines;
+  ASSERT_TRUE(ProcessStackListToStrings(getpid(), Frames, Lines, true, true, true, true));
+  EXPECT_EQ(Joined(Lines), Joined(Expected));
+  QSet<QString> Modules;
+  for (const QString& Line : Lines)
+    Modules.insert(Line.section(QLatin1Char('}'), 0, 0));
+  EXPECT_GE(Modules.size(), 3) << Joined(Lines).toStdString();
+
+  // A frame again and again (a recursion) and one in no module: each as
+  // it renders alone, in place.
+  Frames.insert(Frames.begin() + 1, 50, Frames[1]);
+  Frames.insert(Frames.begin() + 2, std::uintptr_t(0x11));
+  ASSERT_TRUE(ProcessStackListToStrings(getpid(), Frames, Lines, true, true, true, true));
+  QStringList OneByOne;
+  for (const std::uintptr_t Frame : Frames) {
+    QStringList One;
+    ProcessStackListToStrings(getpid(), {Frame}, One, true, true, true, true);
+    OneByOne += One;
+  }
+  EXPECT_EQ(Joined(Lines), Joined(OneByOne));
+  EXPECT_EQ(Lines.size(), Expected.size() + 50);
 }
 
 TEST_F(StackTraceTest, TrackingStoppedRecordsNothing)

@@ -129,6 +129,9 @@ TEST(InstallerEndToEnd, ASandboxIdeGetsThePackageAndReportsOpenInTheInstalledVie
   const QList<QByteArray> CommandLine = Process->Read("cmdline").split('\0');
   ASSERT_GE(CommandLine.size(), 2);
   EXPECT_EQ(QString::fromLocal8Bit(CommandLine[1]), QString(DemoTests::ReportOf(Env)).replace(QLatin1Char(' '), QLatin1Char('^')));
-  EXPECT_TRUE(Process->Read("maps").contains((T + QStringLiteral("/comp/Corvane/lib/libCorvanePlatform.so.1")).toLocal8Bit()));
+  // Seen as soon as it runs, the viewer may not have loaded its libraries yet.
+  const QByteArray InstalledLibrary = (T + QStringLiteral("/comp/Corvane/lib/libCorvanePlatform.so.1")).toLocal8Bit();
+  EXPECT_TRUE(WaitFor([&] { return Process->Read("maps").contains(InstalledLibrary); }, 30000))
+    << "the viewer does not run on the installed libraries";
   ::kill(static_cast<pid_t>(*Started), SIGTERM);
 }

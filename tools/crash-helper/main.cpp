@@ -4,8 +4,10 @@
 // reads the crash record, unwinds the crashed thread through ptrace (or
 // takes the handler's own walk where tracing is not permitted), renders
 // the frames against the crashed process's modules and answers, so that
-// the crashed process may end. Then it loads the package library the
-// crashed program used, its own edition, and runs the report there.
+// the crashed process may end. Then it runs the report in the package
+// library the crashed program used, its own edition, which it has loaded
+// meanwhile on a thread of its own: the helper itself links only what the
+// unwinding takes, so that it starts at once.
 //
 // CORVANE_CRASH_NO_TRACE=1 makes it behave as if tracing were not
 // permitted (tests of that path on machines that permit it).
@@ -21,10 +23,13 @@
 #include <QFile>
 #include <QString>
 #include <QStringList>
+#include <QThread>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 #include <dlfcn.h>
 #include <signal.h>
@@ -82,6 +87,54 @@ std::vector<std::uintptr_t> CrashFrames(const CrashRecord::TCrashRecord& Record,
   return Frames;
 }
 
+// The package library, loaded on a thread of its own while the crashed
+// thread is unwound.
+class TPackageLoad {
+public:
+  explicit TPackageLoad(const QString& Path) : FPath(QFile::encodeName(Path))
+  {
+    // Qt's main thread is this one, whatever the library's start-up runs.
+    QThread::currentThread();
+    try {
+      FThread = std::thread([this] { Load(); });
+    } catch (const std::system_error&) {
+      Load();
+    }
+  }
+  ~TPackageLoad()
+  {
+    if (FThread.joinable())
+      FThread.join();
+  }
+  TPackageLoad(const TPackageLoad&) = delete;
+  TPackageLoad& operator=(const TPackageLoad&) = delete;
+
+  // The library's entry, once it is loaded; null, with the loader's
+  // message in Failure, when it cannot be used.
+  Vesparo::TCrashReportEntry Entry(QByteArray& Failure)
+  {
+    if (FThread.joinable())
+      FThread.join();
+    Failure = FFailure;
+    return FEntry;
+  }
+
+private:
+  void Load()
+  {
+    void* Library = ::dlopen(FPath.constData(), RTLD_NOW | RTLD_LOCAL);
+    if (Library)
+      FEntry = reinterpret_cast<Vesparo::TCrashReportEntry>(::dlsym(Library, Vesparo::CrashReportEntryName));
+    if (!FEntry)
+      FFailure = ::dlerror();
+  }
+
+  QByteArray FPath;
+  std::thread FThread;
+  Vesparo::TCrashReportEntry FEntry = nullptr;
+  QByteArray FFailure;
+};
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -112,6 +165,7 @@ int main(int argc, char** argv)
     std::fprintf(stderr, "corvane-crash-helper: no crash record: %s\n", qUtf8Printable(Error));
     return 1;
   }
+  TPackageLoad Package(Record.Prepared.LibraryPath);
   QString Note;
   const std::vector<std::uintptr_t> Frames = CrashFrames(Record, Note);
   QStringList Lines;
@@ -120,12 +174,11 @@ int main(int argc, char** argv)
   CrashRecord::Answer(Fd.Get());
   Fd.Close();
 
-  void* Library = ::dlopen(QFile::encodeName(Record.Prepared.LibraryPath).constData(), RTLD_NOW | RTLD_LOCAL);
-  const auto Entry =
-    Library ? reinterpret_cast<Vesparo::TCrashReportEntry>(::dlsym(Library, Vesparo::CrashReportEntryName)) : nullptr;
+  QByteArray Failure;
+  const Vesparo::TCrashReportEntry Entry = Package.Entry(Failure);
   if (!Entry) {
     std::fprintf(stderr, "corvane-crash-helper: %s cannot be used: %s\n", qUtf8Printable(Record.Prepared.LibraryPath),
-                 ::dlerror());
+                 Failure.constData());
     return 1;
   }
   return Entry(argc, argv, Record, Lines, Note);
