@@ -3,9 +3,11 @@
 #include "installer/Unattended.h"
 
 #include "hostfw/Application.h"
+#include "hostfw/Exceptions.h"
 #include "hostfw/ListView.h"
 #include "installer/CreatedFolders.h"
 #include "installer/u_packInstaller.h"
+#include "installer/u_supportUnit.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -65,6 +67,33 @@ bool ClickItem(ListView::TListView& List, const QString& Caption)
   return false;
 }
 
+// Whether the installation for the IDE of this display name into the
+// missing folder Target passes every check that could refuse it, so that
+// the folder may be made; a refusal's reason goes to standard error, and
+// the flow then refuses the missing folder.
+bool NothingRefuses(const QString& Ide, const QString& Target)
+{
+  if (u_supportUnit::IsIDErunning())
+    return false;
+  for (int I = 0; I < u_supportUnit::DelphiVersionsCount; ++I) {
+    if (u_supportUnit::DelphiVersionsNames[size_t(I)] != Ide.trimmed())
+      continue;
+    const auto Version = u_supportUnit::TDelphiVersions(I);
+    if (u_supportUnit::EditionCode(Version).isEmpty())
+      return false;
+    try {
+      u_supportUnit::CheckInstallation(Version, Target, true);
+    } catch (...) {
+      const QByteArray Reason =
+        (QStringLiteral("CorvaneInstaller: ") + Exceptions::MessageOf(std::current_exception()) + QLatin1Char('\n'))
+          .toLocal8Bit();
+      std::fputs(Reason.constData(), stderr);
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 TUnattendedRun::TUnattendedRun(std::FILE* Out) : FOut(Out)
@@ -114,19 +143,21 @@ int TUnattendedRun::Drive(u_packInstaller::TfrmMain& Form, const TOptions& Optio
 {
   // The batch file and the setup program run in folders of their own: the
   // target has to be a whole path. A folder the user would have made in the
-  // folder chooser is made here.
+  // folder chooser is made here, once nothing refuses the installation.
   QString Target = Options.Target;
   // Folders made here that a failed installation leaves empty go again.
   const CreatedFolders::TCreatedFolders Made(Target.isEmpty() ? QStringList() : QStringList{Target});
-  if (!Target.isEmpty()) {
-    QDir().mkpath(Target);
+  const bool ToBeMade = !Target.isEmpty() && !QFileInfo::exists(Target);
+  if (!Target.isEmpty())
     Target = QFileInfo(Target).absoluteFilePath();
-  }
   Form.editInstallationDirectory->setText(Target);
-  if (!ClickItem(*Form.ListViewIDEs, Options.Ide)) {
+  const bool Listed = ClickItem(*Form.ListViewIDEs, Options.Ide);
+  if (!Listed) {
     const QByteArray Note = QStringLiteral("CorvaneInstaller: no IDE \"%1\" is listed\n").arg(Options.Ide).toLocal8Bit();
     std::fputs(Note.constData(), stderr);
   }
+  if (ToBeMade && Listed && NothingRefuses(Options.Ide, Target))
+    QDir().mkpath(Target);
   if (Options.NoSetup)
     Form.CBInstallDariDerirud->setChecked(false);
   FLastInstruction.clear();

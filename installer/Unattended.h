@@ -19,7 +19,8 @@ namespace Unattended {
 struct TOptions {
   // The display name of the IDE to click in the list.
   QString Ide;
-  // The installation folder; made when missing, taken as an absolute path.
+  // The installation folder, taken as an absolute path; made when missing
+  // once nothing refuses the installation.
   QString Target;
   // Clears "Install Corvane", so that no setup program runs.
   bool NoSetup = false;

@@ -17,6 +17,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -66,17 +67,44 @@ TIdeChoice ChoiceOf(const QString& DisplayName)
   return {};
 }
 
+// How long the setup program has to end after it was asked to.
+constexpr int SetupTermWaitMs = 2000;
+
+// Keeps the window alive for a moment.
+void PumpFor(int Ms)
+{
+  QCoreApplication::processEvents();
+  QThread::msleep(std::uint64_t(Ms));
+}
+
+// Ends a setup program the user no longer waits for: asked first, then
+// killed.
+void StopSetup(QProcess& Setup)
+{
+  Setup.terminate();
+  QElapsedTimer Asked;
+  Asked.start();
+  while (Setup.state() != QProcess::NotRunning && Asked.elapsed() < SetupTermWaitMs)
+    PumpFor(1);
+  if (Setup.state() != QProcess::NotRunning) {
+    Setup.kill();
+    Setup.waitForFinished(-1);
+  }
+}
+
 // Runs the setup program silently into Target + "/Corvane" and waits for
-// it, keeping the window alive meanwhile; a process of its name that it
-// leaves running is waited for too. Raises when it cannot be started, fails
-// or crashes: it has not installed the viewer then.
-void RunSetupProgram(const QString& Target)
+// the process it started, keeping the window alive meanwhile; StopWanted
+// set meanwhile (the window is being closed) stops it. Raises when it
+// cannot be started, fails, crashes or was stopped: it has not installed
+// the viewer then.
+void RunSetupProgram(const QString& Target, const bool& StopWanted)
 {
   const QString Program = u_supportUnit::InstallerFolder() + QStringLiteral("/Corvane/") + SetupProgram;
   QString Parameters = QStringLiteral(" /S /D=") + Target + QStringLiteral("/Corvane");
   Parameters.replace(QStringLiteral("//"), QStringLiteral("/"));
   // Started as the shell's open starts a program (its parameters as one
-  // argument), but as our child, so that its exit status is known.
+  // argument), but as our child, so that its exit status is known. A file
+  // that cannot be run is a failure, never handed to another program.
   QProcess Setup;
   Setup.setProgram(Program);
   Setup.setArguments({Parameters});
@@ -85,9 +113,13 @@ void RunSetupProgram(const QString& Target)
   Setup.start();
   if (!Setup.waitForStarted(-1))
     throw Exception(QStringLiteral("%1 could not be started: %2").arg(Program, Setup.errorString()));
-  while (Setup.state() != QProcess::NotRunning || u_supportUnit::processExists(SetupProgram)) {
-    QCoreApplication::processEvents();
-    QThread::msleep(1);
+  // Only the process started here: another of the same name, anyone's,
+  // does not keep the installation waiting.
+  while (Setup.state() != QProcess::NotRunning && !StopWanted)
+    PumpFor(1);
+  if (Setup.state() != QProcess::NotRunning) {
+    StopSetup(Setup);
+    throw Exception(QStringLiteral("%1 was stopped: the installer's window was closed while it ran").arg(Program));
   }
   if (Setup.exitStatus() == QProcess::CrashExit)
     throw Exception(QStringLiteral("%1 crashed").arg(Program));
@@ -244,10 +276,14 @@ void TfrmMain::BtnCloseClick()
 
 void TfrmMain::closeEvent(QCloseEvent* Event)
 {
-  if (FInstalling)
-    Event->ignore();
-  else
+  if (!FInstalling) {
     QWidget::closeEvent(Event);
+    return;
+  }
+  // The installation under way ends first: a setup program waited for is
+  // stopped, the failure told, and then the window closes.
+  FCloseWanted = true;
+  Event->ignore();
 }
 
 void TfrmMain::BtnInstallClick()
@@ -273,6 +309,7 @@ void TfrmMain::BtnInstallClick()
     return;
 
   TBusy Busy(FInstalling, {BtnInstall, BtnClose, SpeedButtonBrowse});
+  FCloseWanted = false;
   imgProgesbar->show();
   const QString IdeName = lblIDEName->text().trimmed();
   const TIdeChoice Choice = ChoiceOf(IdeName);
@@ -286,8 +323,11 @@ void TfrmMain::BtnInstallClick()
   try {
     if (Choice.Kind == TIdeChoice::Supported)
       u_supportUnit::InstallHalvernMLDPack(Choice.RegistryKey, Choice.Version, editInstallationDirectory->text());
-    if (CBInstallDariDerirud->isChecked())
-      RunSetupProgram(editInstallationDirectory->text());
+    if (CBInstallDariDerirud->isChecked()) {
+      // The user may give up waiting: Close stops the setup program.
+      BtnClose->setEnabled(true);
+      RunSetupProgram(editInstallationDirectory->text(), FCloseWanted);
+    }
   } catch (...) {
     const QString Reason = Exceptions::MessageOf(std::current_exception());
     qCWarning(Logging::Installer).noquote() << "the installation failed:" << Reason;
@@ -301,6 +341,8 @@ void TfrmMain::BtnInstallClick()
   if (!Failed)
     DisplayMessage(tiInformation, CorvaneInstallation, QStringLiteral("Complete"),
                    QStringLiteral("Installation succesful"), false);
+  if (FCloseWanted)
+    QTimer::singleShot(0, this, &QWidget::close);
 }
 
 void TfrmMain::SpeedButtonBrowseClick()

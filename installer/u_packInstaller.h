@@ -87,17 +87,20 @@ public:
                       const QString& sBody, bool YesORCancel, const QString& sInfo = QString());
 
   bool ImageIsPresent() const { return bImageisPresent; }
-  // Whether an installation is under way (its buttons are disabled then).
+  // Whether an installation is under way (its buttons are disabled then,
+  // but for Close while the setup program is waited for).
   bool Installing() const { return FInstalling; }
 
 protected:
-  // The window stays while an installation waits for its setup program: the
-  // handler that waits runs inside this form.
+  // Closed while an installation runs, the window stays until it has
+  // ended: a setup program waited for is stopped, its failure told, and the
+  // window closes then (the handler that waits runs inside this form).
   void closeEvent(QCloseEvent* Event) override;
 
 private:
   bool bImageisPresent = false;
   bool FInstalling = false;
+  bool FCloseWanted = false;
   std::unique_ptr<Ui::TfrmMain> FUi;
 };
 

@@ -7,6 +7,7 @@
 // paths keep "\" (the registry store's separator).
 
 #include "hostfw/StringList.h"
+#include "platform/Posix.h"
 
 #include <QString>
 
@@ -95,8 +96,9 @@ void InstallHalvernMLDPack(const QString& sRegPath, TDelphiVersions tDelphiName,
 // search path cannot name (a quote, "$", "`", a backslash, ";", a control character, a
 // U+FFFD left by bytes that were not text); an IDE whose RootDir cannot be
 // named so, or whose dcc32.cfg or compiler is missing. Reads only. Nothing
-// for a version without a package.
-void CheckInstallation(TDelphiVersions tDelphiName, const QString& sCopyingPath);
+// for a version without a package. With TargetToBeMade a missing target
+// passes where it can be made.
+void CheckInstallation(TDelphiVersions tDelphiName, const QString& sCopyingPath, bool TargetToBeMade = false);
 // Makes sDestinationPath + "/CVVesparo/" with its parents and copies the
 // folder sSource into it; returns that folder (ending in "/"), or "" when
 // the copy failed. sDelphiType is not used.
@@ -125,8 +127,15 @@ QString CollapsePath(const QString& Path);
 // Appends the JCL folders of the IDE's library search path to its
 // dcc32.cfg as -u/-i/-r/-o lines and sets sdcc32exepath to the IDE's root
 // folder. version is the edition code; the first argument is not used.
-// Raises EInOutError when dcc32.cfg cannot be opened for appending.
+// Raises EInOutError when dcc32.cfg cannot be opened for appending, and
+// when the lines cannot be appended whole (the file is then cut back to
+// what it held).
 void EditDCC32ConfigurationFile(const QString& sTargetFolder, const QString& version, const QString& sregpath);
+// The IDE's dcc32.cfg below its (trimmed) root folder.
+QString ConfigurationFileOf(const QString& RootFolder);
+// dcc32.cfg opened for appending, without waiting for anything; raises
+// EInOutError with the reason when it cannot be, or is no regular file.
+Posix::TFd OpenConfigurationFile(const QString& FileName);
 // Fills Strings with the pieces of input between delimiters, blanks and
 // empty pieces kept. Raises EAssertionFailed for a null list.
 void Split(QChar Delimiter, const QString& input, StringList::TStringList* Strings);
@@ -144,8 +153,10 @@ void UpdateDelphiPaths(const QString& RegistryKey, const QString& RegistryValue,
                        const StringList::TStringList& PathsToRemove, const StringList::TStringList& PathsToAdd);
 // Lower case, ending in one "/"; "/" for an empty path.
 QString PrepPathForComparasion(const QString& Path);
-// Whether any non-empty string of PathsToRemove occurs in Path
-// (case-sensitive).
+// Whether Path, trimmed and without a trailing "/", ends with a non-empty
+// string of PathsToRemove that starts at one of its path parts
+// (case-sensitive): "/old/comp/DCU" matches "comp/DCU", "/old/mycomp/DCU"
+// and "/old/comp/DCU_mine" do not.
 bool PathMatchesRemoveCriteria(const QString& Path, const StringList::TStringList& PathsToRemove);
 
 // ---- Progress band (u_supportUnitProgress.cpp) ----

@@ -8,10 +8,13 @@
 #include "platform/Posix.h"
 #include "platform/Registry.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace u_supportUnit {
 
@@ -31,19 +34,54 @@ bool FitsConfigLine(const QString& Entry)
   return true;
 }
 
-// The lines go to the end of the file in one write; the file is read by a
-// program that opens the folders named, so they are in the file system's
-// encoding of names.
+}  // namespace
+
+QString ConfigurationFileOf(const QString& RootFolder) { return CollapsePath(RootFolder + QStringLiteral("/Bin/dcc32.cfg")); }
+
+Posix::TFd OpenConfigurationFile(const QString& FileName)
+{
+  // Without O_NONBLOCK a FIFO would hold the open until a reader came.
+  const QByteArray Name = QFile::encodeName(FileName);
+  Posix::TFd File = Posix::Open(Name, O_WRONLY | O_APPEND | O_NONBLOCK);
+  const int OpenError = errno;
+  struct stat Info {};
+  const bool Known = File.IsOpen() ? ::fstat(File.Get(), &Info) == 0 : ::stat(Name.constData(), &Info) == 0;
+  if (Known && !S_ISREG(Info.st_mode))
+    throw EInOutError(QStringLiteral("%1 is not a regular file: the compiler configuration is appended to as one")
+                        .arg(FileName),
+                      S_ISDIR(Info.st_mode) ? EISDIR : EINVAL);
+  if (!File.IsOpen())
+    throw EInOutError::FromErrno(QStringLiteral("Append"), FileName, OpenError);
+  return File;
+}
+
+namespace {
+
+// The lines go to the end of the file in one write, whole or not at all: a
+// torn line would be built on by the next installation. The file is read
+// by a program that opens the folders named, so they are in the file
+// system's encoding of names.
 void AppendToFile(const QString& FileName, const QString& Text)
 {
-  Posix::TFd File = Posix::Open(QFile::encodeName(FileName), O_WRONLY | O_APPEND);
-  if (!File.IsOpen())
+  Posix::TFd File = OpenConfigurationFile(FileName);
+  struct stat Before {};
+  if (::fstat(File.Get(), &Before) != 0)
+    throw EInOutError::FromErrno(QStringLiteral("Append"), FileName, errno);
+  // A second descriptor outlives the first's close, whose error (a full
+  // disk on a network file system) still lets the append be undone.
+  Posix::TFd Spare(::fcntl(File.Get(), F_DUPFD_CLOEXEC, 0));
+  if (!Spare.IsOpen())
     throw EInOutError::FromErrno(QStringLiteral("Append"), FileName, errno);
   const QByteArray Bytes = QFile::encodeName(Text);
-  if (const int Error = Posix::WriteAll(File.Get(), Bytes.constData(), std::size_t(Bytes.size())))
-    throw EInOutError::FromErrno(QStringLiteral("Write"), FileName, Error);
-  if (const int Error = File.Close())
-    throw EInOutError::FromErrno(QStringLiteral("Close"), FileName, Error);
+  int Error = Posix::WriteAll(File.Get(), Bytes.constData(), std::size_t(Bytes.size()));
+  const QString Operation = Error ? QStringLiteral("Write") : QStringLiteral("Close");
+  if (const int Closed = File.Close(); !Error)
+    Error = Closed;
+  if (Error) {
+    if (::ftruncate(Spare.Get(), Before.st_size) != 0)
+      qCWarning(Logging::Installer) << "a part of the lines stays at the end of" << FileName;
+    throw EInOutError::FromErrno(Operation, FileName, Error);
+  }
 }
 
 }  // namespace
@@ -55,7 +93,8 @@ void EditDCC32ConfigurationFile(const QString&, const QString& version, const QS
   Reg.SetRootKey(Registry::HKEY_CURRENT_USER);
   QString RootFolder;
   if (Reg.OpenKeyReadOnly(Key)) {
-    RootFolder = Reg.ReadString(QStringLiteral("RootDir"));
+    // The compiler path is made of the same trimmed root as this file's.
+    RootFolder = Reg.ReadString(QStringLiteral("RootDir")).trimmed();
     sdcc32exepath = RootFolder;
   }
   const bool Win32Library = version == QLatin1String("DXE2") || version == QLatin1String("DXE3");
@@ -63,10 +102,11 @@ void EditDCC32ConfigurationFile(const QString&, const QString& version, const QS
   if (Reg.OpenKeyReadOnly(Key + (Win32Library ? QStringLiteral("\\Library\\Win32") : QStringLiteral("\\Library"))))
     SearchPath = Reg.ReadString(SearchPathValue);
 
-  const QString ConfigFile = CollapsePath(RootFolder + QStringLiteral("/Bin/dcc32.cfg"));
+  const QString ConfigFile = ConfigurationFileOf(RootFolder);
   // Without a root folder the path would name a file at the root of the
-  // file system, which is no IDE's.
-  if (RootFolder.trimmed().isEmpty())
+  // file system, and a relative one a file below the current folder:
+  // neither is the IDE's.
+  if (RootFolder.isEmpty() || QDir::isRelativePath(RootFolder))
     throw EInOutError::FromErrno(QStringLiteral("Append"), ConfigFile, ENOENT);
 
   StringList::TStringList Entries;
@@ -128,9 +168,20 @@ QString PrepPathForComparasion(const QString& Path)
 
 bool PathMatchesRemoveCriteria(const QString& Path, const StringList::TStringList& PathsToRemove)
 {
-  for (const QString& Criterion : PathsToRemove.Strings()) {
+  // Whole path parts only: the entry ends with the criterion, which starts
+  // where one of its parts does, so "…/DCU_mine" or "…/DCUtils/src" are
+  // other folders.
+  QString Entry = Path.trimmed();
+  while (Entry.endsWith(QLatin1Char('/')))
+    Entry.chop(1);
+  for (QString Criterion : PathsToRemove.Strings()) {
+    while (Criterion.endsWith(QLatin1Char('/')))
+      Criterion.chop(1);
     // An empty criterion would be found in every entry.
-    if (!Criterion.isEmpty() && Path.contains(Criterion))
+    if (Criterion.isEmpty() || !Entry.endsWith(Criterion))
+      continue;
+    const qsizetype Start = Entry.size() - Criterion.size();
+    if (Start == 0 || Entry[Start - 1] == QLatin1Char('/') || Criterion.startsWith(QLatin1Char('/')))
       return true;
   }
   return false;

@@ -59,6 +59,7 @@ const TEdition* EditionOf(TDelphiVersions Version)
 ReplaceableSource::TReplaceableSource<TInstallerFolderSource> FolderSource;
 
 const QString BatchName = QStringLiteral("Vesparo.bat");
+const QString BuildLogName = QStringLiteral("Vesparo.log");
 
 // Why a folder cannot be named where the installation names it, or "": the
 // batch runner takes no line break, quote, "$", "`" or "\\" as a plain
@@ -112,10 +113,39 @@ void RequireWritableFolder(const QString& Folder, bool MustExist)
     throw EInOutError::FromErrno(QStringLiteral("Write"), Folder, errno);
 }
 
-QString AbsoluteTarget(const QString& sCopyingPath)
+// The path as the file system resolves it, links included, also where its
+// end does not exist yet: the canonical form of the part that does, then
+// the rest.
+QString ResolvedPath(const QString& Path)
 {
-  // A relative folder would be registered relative to wherever the IDE runs.
-  return QDir::isRelativePath(sCopyingPath) ? QDir::currentPath() + QLatin1Char('/') + sCopyingPath : sCopyingPath;
+  QString Existing = QDir::cleanPath(Path);
+  QString Rest;
+  while (!QFileInfo::exists(Existing) && Existing != QDir::rootPath()) {
+    Rest = QLatin1Char('/') + QFileInfo(Existing).fileName() + Rest;
+    Existing = QFileInfo(Existing).path();
+  }
+  const QString Canonical = QFileInfo(Existing).canonicalFilePath();
+  return QDir::cleanPath((Canonical.isEmpty() ? Existing : Canonical) + Rest);
+}
+
+// Whether Inner is Outer or lies below it.
+bool Within(const QString& Inner, const QString& Outer)
+{
+  return Inner == Outer || Inner.startsWith(Outer.endsWith(QLatin1Char('/')) ? Outer : Outer + QLatin1Char('/'));
+}
+
+// The copy of the shipped sources must neither land inside them (it would
+// copy itself until the path is too long, and every later installation
+// would copy the growth) nor swallow them.
+void RequireApartFromSources(const QString& Target, const QString& Code)
+{
+  const QString Packages = ResolvedPath(InstallerFolder() + QStringLiteral("/Packages"));
+  const QString Source = ResolvedPath(Packages + QLatin1Char('/') + Code);
+  const QString Copy = ResolvedPath(Target + QStringLiteral("/CVVesparo/") + Code);
+  if (Within(ResolvedPath(Target), Packages) || Within(Copy, Source) || Within(Source, Copy))
+    throw Exception(QStringLiteral("The target folder \"%1\" overlaps the installer's own package sources %2, which "
+                                   "the installation copies from")
+                      .arg(Shown(Target), Packages));
 }
 
 std::filesystem::path FsPath(const QString& Path) { return std::filesystem::path(QFile::encodeName(Path).toStdString()); }
@@ -131,6 +161,14 @@ void WriteBatch(const QString& FileName, const QString& Line)
   const QByteArray Bytes = QFile::encodeName(Line) + "\r\n";
   if (File.write(Bytes) != Bytes.size() || !File.commit())
     throw EInOutError::FromErrno(QStringLiteral("Write"), FileName, errno ? errno : EIO);
+}
+
+// The build's log, emptied of an earlier build's words.
+void StartEmptyLog(const QString& FileName)
+{
+  QFile Log(FileName);
+  if (!Log.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    throw EInOutError::FromErrno(QStringLiteral("Rewrite"), FileName, errno ? errno : EIO);
 }
 
 }  // namespace
@@ -156,15 +194,39 @@ QString InstallerFolder()
   return Source ? Source() : QCoreApplication::applicationDirPath();
 }
 
-bool CopyDir(const QString& fromDir, const QString& toDir)
+namespace {
+
+// CopyDir with the reason of a failure.
+std::error_code CopyFolder(const QString& fromDir, const QString& toDir)
 {
   const QFileInfo From(QDir::cleanPath(fromDir));
-  if (fromDir.isEmpty() || !From.isDir() || !QFileInfo(toDir).isDir())
-    return false;
+  if (fromDir.isEmpty() || !From.isDir())
+    return std::make_error_code(From.exists() ? std::errc::not_a_directory : std::errc::no_such_file_or_directory);
+  if (!QFileInfo(toDir).isDir())
+    return std::make_error_code(std::errc::no_such_file_or_directory);
   namespace fs = std::filesystem;
   std::error_code Error;
   fs::copy(FsPath(From.filePath()), FsPath(toDir) / FsPath(From.fileName()),
            fs::copy_options::recursive | fs::copy_options::overwrite_existing, Error);
+  return Error;
+}
+
+// CreateAndCopypackageFiles with the reason of a failure.
+QString CopyPackageFiles(const QString& sSource, const QString& sDestinationPath, std::error_code& Error)
+{
+  const QString Root = sDestinationPath + QStringLiteral("/CVVesparo/");
+  if (!QDir().mkpath(Root))
+    Error = std::error_code(errno ? errno : EIO, std::generic_category());
+  else
+    Error = CopyFolder(sSource, Root);
+  return Error ? QString() : Root;
+}
+
+}  // namespace
+
+bool CopyDir(const QString& fromDir, const QString& toDir)
+{
+  const std::error_code Error = CopyFolder(fromDir, toDir);
   if (Error)
     qCWarning(Logging::Installer) << "copy of" << fromDir << "into" << toDir << "failed:" << Error.message().c_str();
   return !Error;
@@ -172,9 +234,8 @@ bool CopyDir(const QString& fromDir, const QString& toDir)
 
 QString CreateAndCopypackageFiles(const QString& sSource, const QString& sDestinationPath, TDelphiVersions)
 {
-  const QString Root = sDestinationPath + QStringLiteral("/CVVesparo/");
-  QDir().mkpath(Root);
-  return CopyDir(sSource, Root) ? Root : QString();
+  std::error_code Error;
+  return CopyPackageFiles(sSource, sDestinationPath, Error);
 }
 
 namespace {
@@ -196,10 +257,12 @@ void RunInstallation(const QString& sRegPath, const TEdition& Edition, const QSt
   EditDCC32ConfigurationFile(Target, C, K);
 
   const QString Source = InstallerFolder() + QStringLiteral("/Packages/") + C;
-  QString R = CreateAndCopypackageFiles(Source, Target, tDelphiName);
+  std::error_code CopyError;
+  QString R = CopyPackageFiles(Source, Target, CopyError);
   // Without its copy the paths below would start at the root folder.
   if (R.isEmpty())
-    throw EInOutError::FromErrno(QStringLiteral("Copy"), Source, EIO);
+    throw EInOutError::FromErrno(QStringLiteral("Copy"), Source + QStringLiteral(" into ") + Target,
+                                 CopyError.value() ? CopyError.value() : EIO);
 
   const QString Project =
     CollapsePath(QLatin1Char('"') + R + QLatin1Char('/') + C + QStringLiteral("/DCU/CVVesparo") + C +
@@ -215,12 +278,16 @@ void RunInstallation(const QString& sRegPath, const TEdition& Edition, const QSt
     R = CollapsePath(R);
 
   const QString DcuFolder = R + QLatin1Char('/') + C + QStringLiteral("/DCU");
-  const int Started = Shell::ShellExecute(nullptr, QStringLiteral("open"), DcuFolder + QLatin1Char('/') + BatchName,
-                                          QString(), DcuFolder, Shell::SW_SHOWNORMAL);
+  // The build is not waited for: what it says, its errors above all, stays
+  // beside the batch for the user to read.
+  const QString Log = DcuFolder + QLatin1Char('/') + BuildLogName;
+  StartEmptyLog(Log);
+  const int Started = Shell::RunBatch(DcuFolder + QLatin1Char('/') + BatchName, DcuFolder, Log);
   // A batch that never started builds nothing: no success to report.
   if (Started <= 32)
     throw EInOutError::FromErrno(QStringLiteral("Open"), DcuFolder + QLatin1Char('/') + BatchName,
                                  Started == Shell::SE_ERR_ACCESSDENIED ? EACCES : ENOENT);
+  qCInfo(Logging::Installer).noquote() << "the package build runs; its output goes to" << Log;
 
   if (processExists(QStringLiteral("cmd.exe"))) {
     QCoreApplication::processEvents();
@@ -240,32 +307,52 @@ void RunInstallation(const QString& sRegPath, const TEdition& Edition, const QSt
 
 }  // namespace
 
-void CheckInstallation(TDelphiVersions tDelphiName, const QString& sCopyingPath)
+void CheckInstallation(TDelphiVersions tDelphiName, const QString& sCopyingPath, bool TargetToBeMade)
 {
   const TEdition* Edition = EditionOf(tDelphiName);
   if (!Edition)
     return;
-  const QString Target = AbsoluteTarget(sCopyingPath);
+  const QString& Target = sCopyingPath;
   RequireNameable(QStringLiteral("target folder"), Target);
-  RequireWritableFolder(Target, true);
-  const QString Package = Target + QStringLiteral("/CVVesparo/") + QLatin1String(Edition->Code);
+  // A relative one would be taken from wherever the process stands (the
+  // folder chooser leaves it at the root).
+  if (QDir::isRelativePath(Target))
+    throw Exception(QStringLiteral("The target folder \"%1\" is not an absolute path").arg(Shown(Target)));
+  if (TargetToBeMade && !QFileInfo::exists(Target)) {
+    // It will be made in the nearest folder that is there.
+    QString Existing = QDir::cleanPath(Target);
+    while (!QFileInfo::exists(Existing) && Existing != QDir::rootPath())
+      Existing = QFileInfo(Existing).path();
+    RequireWritableFolder(Existing, true);
+  } else {
+    RequireWritableFolder(Target, true);
+  }
+  const QString Code = QLatin1String(Edition->Code);
+  RequireApartFromSources(Target, Code);
+  const QString Package = Target + QStringLiteral("/CVVesparo/") + Code;
   for (const QString& Folder : {Target + QStringLiteral("/CVVesparo"), Package, Package + QStringLiteral("/DCU")})
     RequireWritableFolder(Folder, false);
+  const QString Source = InstallerFolder() + QStringLiteral("/Packages/") + Code;
+  if (!QFileInfo(Source).isDir())
+    throw EInOutError::FromErrno(QStringLiteral("Copy"), Source, ENOENT);
 
   const QString Key = DelphiRegPaths[int(tDelphiName)];
   Registry::TRegistry Reg(Registry::KEY_READ);
   Reg.SetRootKey(Registry::HKEY_CURRENT_USER);
-  const QString RootFolder = Reg.OpenKeyReadOnly(Key) ? Reg.ReadString(QStringLiteral("RootDir")) : QString();
-  const QString ConfigFile = CollapsePath(RootFolder + QStringLiteral("/Bin/dcc32.cfg"));
+  const QString RootFolder =
+    Reg.OpenKeyReadOnly(Key) ? Reg.ReadString(QStringLiteral("RootDir")).trimmed() : QString();
+  const QString ConfigFile = ConfigurationFileOf(RootFolder);
+  const QString RootDirName = QStringLiteral("IDE folder (RootDir of HKEY_CURRENT_USER%1 in the registry store %2)")
+                                .arg(Key, Registry::StoreFilePath(Registry::HKEY_CURRENT_USER));
   // Without a root folder the paths would name files at the root of the
   // file system, which are no IDE's.
-  if (RootFolder.trimmed().isEmpty())
+  if (RootFolder.isEmpty())
     throw EInOutError::FromErrno(QStringLiteral("Append"), ConfigFile, ENOENT);
-  RequireNameable(QStringLiteral("IDE folder (RootDir of HKEY_CURRENT_USER%1 in the registry store %2)")
-                    .arg(Key, Registry::StoreFilePath(Registry::HKEY_CURRENT_USER)),
-                  RootFolder);
-  if (::access(QFile::encodeName(ConfigFile).constData(), W_OK) != 0)
-    throw EInOutError::FromErrno(QStringLiteral("Append"), ConfigFile, errno);
+  RequireNameable(RootDirName, RootFolder);
+  // A relative one would name the compiler below the package's folder.
+  if (QDir::isRelativePath(RootFolder))
+    throw Exception(QStringLiteral("The %1 \"%2\" is not an absolute path").arg(RootDirName, Shown(RootFolder)));
+  OpenConfigurationFile(ConfigFile);
   // The build is not waited for, so a compiler that cannot run would fail
   // unseen after "Complete".
   const QFileInfo Compiler(CompilerOf(*Edition, RootFolder));
@@ -282,7 +369,7 @@ void InstallHalvernMLDPack(const QString& sRegPath, TDelphiVersions tDelphiName,
     return;
   // Whatever can refuse the installation does so before anything changes.
   CheckInstallation(tDelphiName, sCopyingPath);
-  const QString Target = AbsoluteTarget(sCopyingPath);
+  const QString& Target = sCopyingPath;
   // The package's folders are made by the copy; after a failure those left
   // empty go again.
   const CreatedFolders::TCreatedFolders Made(

@@ -105,6 +105,18 @@ int WriteAllAt(int Fd, const void* Data, std::size_t Size, off_t Offset) noexcep
   });
 }
 
+bool WriteWhole(QIODevice& File, const QByteArray& Bytes)
+{
+  qint64 Done = 0;
+  while (Done < Bytes.size()) {
+    const qint64 Written = File.write(Bytes.constData() + Done, Bytes.size() - Done);
+    if (Written <= 0)
+      return false;
+    Done += Written;
+  }
+  return true;
+}
+
 ssize_t ReadSome(int Fd, void* Buffer, std::size_t Size) noexcept
 {
   ssize_t Got;

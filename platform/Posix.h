@@ -5,6 +5,7 @@
 // symbols.
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QString>
 #include <QStringList>
 
@@ -52,6 +53,10 @@ TFd OpenAt(int Folder, const char* Name, int Flags, mode_t Mode = 0);
 int WriteAll(int Fd, const void* Data, std::size_t Size) noexcept;
 // The same at an offset of the file, leaving its position alone.
 int WriteAllAt(int Fd, const void* Data, std::size_t Size, off_t Offset) noexcept;
+// The same through a Qt file: a short write there sets no error, so the
+// write goes on until it is whole or one fails with its reason in
+// File.errorString(). False on failure.
+bool WriteWhole(QIODevice& File, const QByteArray& Bytes);
 // One read(2), again when a signal interrupts it.
 ssize_t ReadSome(int Fd, void* Buffer, std::size_t Size) noexcept;
 // Reads to the end into Bytes, straight into place as far as the file's

@@ -83,7 +83,8 @@ QString GetModuleFileNameEx(quint32 ProcessId)
   return Folder ? WithoutDeletedMark(QFile::decodeName(Folder->LinkTarget("exe"))) : QString();
 }
 
-bool StartDetached(const QString& Program, const QStringList& Arguments, const QString& WorkingDirectory)
+bool StartDetached(const QString& Program, const QStringList& Arguments, const QString& WorkingDirectory,
+                   const QString& OutputFile)
 {
   if (Program.isEmpty())
     return false;
@@ -93,8 +94,11 @@ bool StartDetached(const QString& Program, const QStringList& Arguments, const Q
   if (!WorkingDirectory.isEmpty())
     Process.setWorkingDirectory(WorkingDirectory);
   Process.setStandardInputFile(QProcess::nullDevice());
-  Process.setStandardOutputFile(QProcess::nullDevice());
-  Process.setStandardErrorFile(QProcess::nullDevice());
+  // Both appending, so that output and errors interleave instead of
+  // overwriting each other.
+  const QString Output = OutputFile.isEmpty() ? QProcess::nullDevice() : OutputFile;
+  Process.setStandardOutputFile(Output, QIODevice::Append);
+  Process.setStandardErrorFile(Output, QIODevice::Append);
   return Process.startDetached();
 }
 

@@ -42,9 +42,11 @@ bool ExecutableRuns(const QString& ExeFileName);
 QString GetModuleFileNameEx(quint32 ProcessId);
 
 // Starts Program with exactly these arguments, directly (never through a
-// shell), detached so that it outlives the caller, with standard input and
-// output on the null device. WorkingDirectory empty = the caller's. False
+// shell), detached so that it outlives the caller, with standard input on
+// the null device and its output and errors appended to OutputFile (the
+// null device when empty). WorkingDirectory empty = the caller's. False
 // when the program could not be started.
-bool StartDetached(const QString& Program, const QStringList& Arguments, const QString& WorkingDirectory = {});
+bool StartDetached(const QString& Program, const QStringList& Arguments, const QString& WorkingDirectory = {},
+                   const QString& OutputFile = {});
 
 }  // namespace Processes

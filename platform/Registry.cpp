@@ -377,6 +377,14 @@ QString TRegistry::ReadString(const QString& Name)
   const std::optional<TValue> Value = D->Value(Name);
   if (!Value)
     return {};
+  // An expandable string reads as the text it holds, unexpanded, as the
+  // runtime's string reader gives it.
+  if (Value->Kind == TValue::TKind::Other && Value->Type == RegistryFile::REG_EXPAND_SZ && Value->Bytes.size() % 2 == 0) {
+    QString Text = RegistryFile::FromUtf16Le(Value->Bytes);
+    if (Text.endsWith(QChar(0)))
+      Text.chop(1);
+    return Text;
+  }
   if (Value->Kind != TValue::TKind::String)
     D->Raise(QStringLiteral("Invalid data type for '%1'").arg(Name));
   return Value->Text;

@@ -72,7 +72,8 @@ public:
   QStringList GetValueNames();
 
   // A missing value reads as "" for ReadString and raises for ReadInteger
-  // and ReadBool; a value of another type raises.
+  // and ReadBool; a value of another type raises. ReadString takes an
+  // expandable string (REG_EXPAND_SZ) too, its text unexpanded.
   QString ReadString(const QString& Name);
   std::int32_t ReadInteger(const QString& Name);
   bool ReadBool(const QString& Name);

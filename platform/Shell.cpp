@@ -32,7 +32,32 @@ std::optional<QString> BatchScript(const QString& File)
   return QString::fromLocal8Bit(Text);
 }
 
+bool IsBatch(const QFileInfo& File) { return File.suffix().compare(QLatin1String("bat"), Qt::CaseInsensitive) == 0; }
+
+int StartBatch(const QFileInfo& Target, const QStringList& Arguments, const QString& Directory, const QString& Log)
+{
+  const std::optional<QString> Script = BatchScript(Target.absoluteFilePath());
+  if (!Script)
+    return SE_ERR_ACCESSDENIED;
+  // $0 is the batch file, as when sh runs it by name.
+  return Processes::StartDetached(QStringLiteral("/bin/sh"),
+                                  QStringList{QStringLiteral("-c"), *Script, Target.absoluteFilePath()} + Arguments,
+                                  Directory, Log)
+           ? SE_OK
+           : SE_ERR_ACCESSDENIED;
+}
+
 }  // namespace
+
+int RunBatch(const QString& File, const QString& Directory, const QString& Log)
+{
+  const QFileInfo Target(File);
+  if (File.isEmpty() || !Target.exists())
+    return SE_ERR_FNF;
+  if (!IsBatch(Target))
+    return SE_ERR_NOASSOC;
+  return StartBatch(Target, {}, Directory, Log);
+}
 
 int ShellExecute(const void* Owner, const QString& Operation, const QString& File, const QString& Parameters,
                  const QString& Directory, int ShowCmd)
@@ -46,17 +71,10 @@ int ShellExecute(const void* Owner, const QString& Operation, const QString& Fil
     return SE_ERR_FNF;
   const QStringList Arguments = Parameters.isEmpty() ? QStringList() : QStringList{Parameters};
 
+  if (IsBatch(Target))
+    return StartBatch(Target, Arguments, Directory, QString());
   bool Started = false;
-  if (Target.suffix().compare(QLatin1String("bat"), Qt::CaseInsensitive) == 0) {
-    const std::optional<QString> Script = BatchScript(Target.absoluteFilePath());
-    if (!Script)
-      return SE_ERR_ACCESSDENIED;
-    // $0 is the batch file, as when sh runs it by name.
-    Started = Processes::StartDetached(
-      QStringLiteral("/bin/sh"), QStringList{QStringLiteral("-c"), *Script, Target.absoluteFilePath()} + Arguments,
-      Directory);
-  }
-  else if (Target.isFile() && Target.isExecutable())
+  if (Target.isFile() && Target.isExecutable())
     Started = Processes::StartDetached(Target.absoluteFilePath(), Arguments, Directory);
   else
     Started = Processes::StartDetached(QStringLiteral("xdg-open"), QStringList{Target.absoluteFilePath()}, Directory);

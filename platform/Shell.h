@@ -26,4 +26,10 @@ enum : int { SE_ERR_FNF = 2, SE_ERR_ACCESSDENIED = 5, SE_ERR_NOASSOC = 31, SE_OK
 int ShellExecute(const void* Owner, const QString& Operation, const QString& File, const QString& Parameters,
                  const QString& Directory, int ShowCmd);
 
+// Runs the batch file File as ShellExecute's "open" does, its standard
+// output and error appended to the existing file Log, where the user can
+// read what it said. Nothing but a ".bat" file is run, and nothing is
+// handed to the desktop's opener: anything else is SE_ERR_NOASSOC.
+int RunBatch(const QString& File, const QString& Directory, const QString& Log);
+
 }  // namespace Shell

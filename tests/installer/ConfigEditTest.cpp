@@ -11,6 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstring>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
 using namespace u_supportUnit;
 using InstallerTest::PutUserString;
 using InstallerTest::UserKeyExists;
@@ -107,6 +113,68 @@ TEST_F(ConfigEdit, MissingConfigurationOrRootRaises)
   EXPECT_THROW(EditDCC32ConfigurationFile(QString(), QStringLiteral("D6"), D6Key), EInOutError);
 }
 
+// The lines land whole or not at all: a torn last line would be built on
+// by the next installation. A file too large for the process stands in
+// for a full disk.
+TEST_F(ConfigEdit, AFailedAppendLeavesTheFileAsItWasAndSaysWhy)
+{
+  const QString Root = MakeIde(D6Key, "-$O+\r\n");
+  PutUserString(D6Key + QStringLiteral("\\Library"), SearchPath, QStringLiteral("/jcl/lib"));
+  struct rlimit Before {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &Before), 0);
+  const auto OldSignal = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit Small = Before;
+  Small.rlim_cur = 20;  // room for a part of the lines only
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &Small), 0);
+  QString Reason;
+  try {
+    EditDCC32ConfigurationFile(QString(), QStringLiteral("D6"), D6Key);
+  } catch (const EInOutError& E) {
+    Reason = E.Message();
+  }
+  setrlimit(RLIMIT_FSIZE, &Before);
+  std::signal(SIGXFSZ, OldSignal);
+  EXPECT_TRUE(Reason.contains(QString::fromLocal8Bit(std::strerror(EFBIG)))) << Reason.toStdString();
+  EXPECT_EQ(ReadAll(Root + QStringLiteral("/Bin/dcc32.cfg")), QByteArray("-$O+\r\n"));
+}
+
+// A dcc32.cfg that is no regular file is refused at once: a FIFO would
+// hold the installer in its open for good.
+TEST_F(ConfigEdit, AConfigurationThatIsNoRegularFileIsRefusedWithoutWaiting)
+{
+  const QString Root = MakeIde(D6Key);
+  const QString Config = Root + QStringLiteral("/Bin/dcc32.cfg");
+  QFile::remove(Config);
+  ASSERT_EQ(mkfifo(QFile::encodeName(Config).constData(), 0600), 0);
+  try {
+    EditDCC32ConfigurationFile(QString(), QStringLiteral("D6"), D6Key);
+    ADD_FAILURE() << "appended to a FIFO";
+  } catch (const EInOutError& E) {
+    EXPECT_TRUE(E.Message().contains(QStringLiteral("is not a regular file"))) << E.Message().toStdString();
+  }
+  QFile::remove(Config);
+  QDir().mkpath(Config);
+  EXPECT_THROW(OpenConfigurationFile(Config), EInOutError);
+}
+
+// RootDir is taken trimmed, and only as an absolute path: a relative one
+// would name a file below whatever folder the installer runs in.
+TEST_F(ConfigEdit, RootDirIsTrimmedAndMustBeAbsolute)
+{
+  const QString Root = MakeIde(D6Key, QByteArray());
+  PutUserString(D6Key, QStringLiteral("RootDir"), QStringLiteral("  ") + Root + QStringLiteral(" \t"));
+  EditDCC32ConfigurationFile(QString(), QStringLiteral("D6"), D6Key);
+  EXPECT_EQ(sdcc32exepath, Root);
+  EXPECT_EQ(ReadAll(Root + QStringLiteral("/Bin/dcc32.cfg")), QByteArray("\r\n"));
+
+  const QString Before = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(Env.Root()));
+  PutUserString(D6Key, QStringLiteral("RootDir"), QStringLiteral(" ide"));
+  EXPECT_THROW(EditDCC32ConfigurationFile(QString(), QStringLiteral("D6"), D6Key), EInOutError);
+  QDir::setCurrent(Before);
+  EXPECT_EQ(ReadAll(Root + QStringLiteral("/Bin/dcc32.cfg")), QByteArray("\r\n"));
+}
+
 TEST_F(ConfigEdit, SplitKeepsEveryPieceAsItIs)
 {
   StringList::TStringList List;
@@ -136,17 +204,26 @@ TEST_F(ConfigEdit, ComparisonHelpers)
   StringList::TStringList Remove;
   Remove.Add(QString());
   EXPECT_FALSE(PathMatchesRemoveCriteria(QStringLiteral("/anything"), Remove));
-  Remove.Add(QStringLiteral("CVVesparo/D6"));
+  Remove.Add(QStringLiteral("CVVesparo/D6/DCU"));
   EXPECT_TRUE(PathMatchesRemoveCriteria(QStringLiteral("/x/CVVesparo/D6/DCU"), Remove));
+  EXPECT_TRUE(PathMatchesRemoveCriteria(QStringLiteral(" CVVesparo/D6/DCU// "), Remove));
   EXPECT_FALSE(PathMatchesRemoveCriteria(QStringLiteral("/x/cvvesparo/d6/DCU"), Remove));
+  // Only whole path parts: a longer last part, a folder below, or a first
+  // part that merely ends like the criterion's are other folders.
+  for (const char* Other : {"/x/CVVesparo/D6/DCU_mine", "/x/CVVesparo/D6/DCUtils/src", "/x/MyCVVesparo/D6/DCU",
+                            "/x/CVVesparo/D6/DCU/sub"})
+    EXPECT_FALSE(PathMatchesRemoveCriteria(QLatin1String(Other), Remove)) << Other;
 }
 
 TEST_F(ConfigEdit, StaleCopyOfThePackageFolderIsReplaced)
 {
   PutUserString(D6Key + QStringLiteral("\\Library"), SearchPath,
-                QStringLiteral("a;/old/comp/CVVesparo/D6/DCU;;b;/mnt/other/comp/CVVesparo/D6/DCU/"));
+                QStringLiteral("a;/old/comp/CVVesparo/D6/DCU;;b;/mnt/other/comp/CVVesparo/D6/DCU/;"
+                               "/old/comp/CVVesparo/D6/DCU_mine;/old/comp/CVVesparo/D6/DCUtils/src;"
+                               "/old/mycomp/CVVesparo/D6/DCU; /x/comp/CVVesparo/D6/DCU "));
   AddLibSearchPath(QStringLiteral("/comp/CVVesparo/D6/DCU"), D6Key);
-  EXPECT_EQ(Search(D6Key), QStringLiteral("a;b;/comp/CVVesparo/D6/DCU"));
+  EXPECT_EQ(Search(D6Key), QStringLiteral("a;b;/old/comp/CVVesparo/D6/DCU_mine;/old/comp/CVVesparo/D6/DCUtils/src;"
+                                          "/old/mycomp/CVVesparo/D6/DCU;/comp/CVVesparo/D6/DCU"));
   EXPECT_EQ(UserString(D6Key + QStringLiteral("\\Globals"), QStringLiteral("ForceEnvOptionsUpdate")), QStringLiteral("1"));
 
   // Another package folder is no stale copy; nor is a name that only

@@ -11,8 +11,14 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
 
 using namespace u_supportUnit;
 using InstallerTest::PutUserString;
@@ -245,14 +251,114 @@ TEST_F(InstallPack, UnsupportedVersionsAndRelativeTargets)
   }
   EXPECT_EQ(QDir(T).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
 
-  // A folder named relative to the current one is registered by its full path.
+  // A folder named relative to the current one (the folder chooser leaves
+  // the process at the root) is refused, not taken from there.
   RegisterIde(Cases[2]);
   const QString Before = QDir::currentPath();
   ASSERT_TRUE(QDir::setCurrent(Env.Root()));
-  InstallHalvernMLDPack(DelphiRegPaths[6], TDelphiVersions::Delphi2006, QStringLiteral("comp"));
+  try {
+    InstallHalvernMLDPack(DelphiRegPaths[6], TDelphiVersions::Delphi2006, QStringLiteral("comp"));
+    ADD_FAILURE() << "installed into a relative folder";
+  } catch (const Exception& E) {
+    EXPECT_TRUE(E.Message().contains(QStringLiteral("is not an absolute path"))) << E.Message().toStdString();
+  }
   QDir::setCurrent(Before);
-  EXPECT_EQ(UserString(DelphiRegPaths[6] + QStringLiteral("\\Library"), QStringLiteral("Search Path")),
-            QStringLiteral("$(BDS)/lib;") + T + QStringLiteral("/CVVesparo/D2006/DCU"));
+  EXPECT_EQ(QDir(T).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+}
+
+// The copy must not go into the sources it copies: it would copy itself
+// until the path is too long, and every later installation would copy that.
+TEST_F(InstallPack, TargetsOverlappingThePackageSourcesAreRefused)
+{
+  const TCase& Case = Cases[0];
+  const QString Root = RegisterIde(Case);
+  const QString Packages = Env.Root() + QStringLiteral("/installer/Packages");
+  const QStringList Shipped = QDir(Packages).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+  QDir().mkpath(Packages + QStringLiteral("/D6/DCU/inner"));
+  QFile::link(Packages, Env.Root() + QStringLiteral("/link"));
+  const QString Linked = Target(QStringLiteral("linked"));
+  QFile::link(Packages + QStringLiteral("/D6/DCU"), Linked + QStringLiteral("/CVVesparo"));
+  for (const QString& Inside : {Packages + QStringLiteral("/D6"), Packages + QStringLiteral("/D6/DCU/inner"),
+                                Packages, Packages + QStringLiteral("/D7"), Env.Root() + QStringLiteral("/link/D6/"),
+                                Linked}) {
+    SCOPED_TRACE(Inside.toStdString());
+    try {
+      InstallHalvernMLDPack(DelphiRegPaths[2], Case.Version, Inside);
+      ADD_FAILURE() << "installed into the sources";
+    } catch (const Exception& E) {
+      EXPECT_TRUE(E.Message().contains(QStringLiteral("overlaps the installer's own package sources")))
+        << E.Message().toStdString();
+    }
+  }
+  EXPECT_EQ(QDir(Packages).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), Shipped);
+  EXPECT_EQ(QDir(Packages + QStringLiteral("/D6/DCU")).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+            (QStringList{QStringLiteral("inner"), QStringLiteral("sub")}));
+  EXPECT_EQ(ReadAll(Root + QStringLiteral("/Bin/dcc32.cfg")), QByteArray());
+  // Beside the sources is fine: the installer's own folder.
+  InstallHalvernMLDPack(DelphiRegPaths[2], Case.Version, Env.Root() + QStringLiteral("/installer"));
+  EXPECT_TRUE(QFileInfo::exists(Env.Root() + QStringLiteral("/installer/CVVesparo/D6/DCU/Vesparo.bat")));
+}
+
+// The build is not waited for; what it says, its errors above all, is kept
+// beside its batch, a new log for every installation.
+TEST_F(InstallPack, TheBuildsOutputLandsInItsLog)
+{
+  const TCase& Case = Cases[5];
+  const QString Root = RegisterIde(Case);
+  WriteAll(Root + QStringLiteral("/Bin/dcc32.exe"), "#!/bin/sh\necho \"compiling $2\"\necho 'Fatal: F2613 Unit not found' >&2\nexit 1\n");
+  const QString T = Target();
+  const QString Log = T + QStringLiteral("/CVVesparo/DXE3/DCU/Vesparo.log");
+  QDir().mkpath(QFileInfo(Log).path());
+  WriteAll(Log, "an earlier build's words\n");
+  InstallHalvernMLDPack(DelphiRegPaths[12], Case.Version, T);
+  QByteArray Said;
+  for (int Wait = 0; Wait < 1000 && !Said.contains("F2613"); ++Wait) {
+    QThread::msleep(10);
+    Said = ReadAll(Log);
+  }
+  EXPECT_EQ(Said, "compiling " + QFile::encodeName(T) + "/CVVesparo/DXE3/DCU/CVVesparoDXE3.dpk\n"
+                  "Fatal: F2613 Unit not found\n");
+}
+
+// The IDE's side as the installation needs it: an absolute RootDir, taken
+// trimmed for the configuration and the compiler alike, a dcc32.cfg that is
+// a regular file, and the sources to copy.
+TEST_F(InstallPack, TheIdesFoldersAndTheSourcesAreCheckedFirst)
+{
+  const TCase& Case = Cases[3];
+  const QString Key = DelphiRegPaths[int(Case.Version)];
+  const QString Root = RegisterIde(Case);
+  const QString T = Target();
+  PutUserString(Key, QStringLiteral("RootDir"), QStringLiteral(" ") + Root + QStringLiteral("/ "));
+  InstallHalvernMLDPack(Key, Case.Version, T);
+  EXPECT_TRUE(ReadAll(T + QStringLiteral("/CVVesparo/D2010/DCU/Vesparo.bat"))
+                .startsWith("\"" + QFile::encodeName(Root) + "/Bin/dcc32.exe\" -b"));
+  EXPECT_EQ(ReadAll(Root + QStringLiteral("/Bin/dcc32.cfg")), QByteArray("\r\n"));
+
+  const auto RefusedWith = [&](const QString& Reason) {
+    const QString Fresh = Target(QStringLiteral("fresh"));
+    try {
+      InstallHalvernMLDPack(Key, Case.Version, Fresh);
+      ADD_FAILURE() << "installed";
+    } catch (const Exception& E) {
+      EXPECT_TRUE(E.Message().contains(Reason)) << E.Message().toStdString();
+    }
+    EXPECT_EQ(QDir(Fresh).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+  };
+  // Relative: its compiler would be looked for below the package's folder.
+  PutUserString(Key, QStringLiteral("RootDir"), QStringLiteral(" ide/"));
+  RefusedWith(QStringLiteral("is not an absolute path"));
+  PutUserString(Key, QStringLiteral("RootDir"), Root + QLatin1Char('/'));
+  const QString Config = Root + QStringLiteral("/Bin/dcc32.cfg");
+  QFile::remove(Config);
+  ASSERT_EQ(mkfifo(QFile::encodeName(Config).constData(), 0600), 0);
+  RefusedWith(QStringLiteral("is not a regular file"));
+  QFile::remove(Config);
+  WriteAll(Config, QByteArray());
+  QDir(Env.Root() + QStringLiteral("/installer/Packages/D2010")).removeRecursively();
+  RefusedWith(QString::fromLocal8Bit(std::strerror(ENOENT)) + QStringLiteral(" (Copy: ") + Env.Root() +
+              QStringLiteral("/installer/Packages/D2010"));
+  EXPECT_EQ(ReadAll(Config), QByteArray());
 }
 
 TEST_F(InstallPack, CollapseAndCopyHelpers)

@@ -15,6 +15,7 @@
 #include "tests/tools/ToolRun.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDir>
 #include <QDirIterator>
@@ -35,6 +36,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+
+#include <csignal>
 
 using namespace u_packInstaller;
 using InstallerTest::PutUserString;
@@ -322,25 +325,24 @@ TEST_F(PackInstaller, AnEmptyLabelInstallsNothingAndTheBoxIsClearedAfterEveryAtt
 TEST_F(PackInstaller, TheSetupProgramRunsSilentlyAndIsWaitedFor)
 {
   RegisterIde(XE3Row);
-  const QString Program = PutSetupProgram();
+  const QString Program = PutSetupProgram("sleep 0.5\n");
   const QString Arguments = QFileInfo(Program).path() + QStringLiteral("/arguments");
-  // The setup program is seen running until it has written its arguments,
-  // and a few looks more; meanwhile the window's buttons are disabled.
-  int LooksAfterItRan = 0;
-  bool EnabledWhileWaiting = false, ClosedWhileWaiting = false;
-  TfrmMain* Shown = nullptr;
-  Processes::SetSnapshotSource([&]() -> QList<Processes::TProcessEntry> {
-    if (!Shown || !Shown->Installing())
-      return {};
-    EnabledWhileWaiting = EnabledWhileWaiting || Shown->BtnInstall->isEnabled() || Shown->BtnClose->isEnabled();
-    ClosedWhileWaiting = ClosedWhileWaiting || Shown->close();
-    if (QFileInfo::exists(Arguments) && ++LooksAfterItRan > 3)
-      return {};
-    return {{4242, Program}};
-  });
+  // Another process of that name, anyone's, runs all along: only the one
+  // the installer started is waited for.
+  Processes::SetSnapshotSource([&]() -> QList<Processes::TProcessEntry> { return {{4242, Program}}; });
   TDialogs Dialogs;
   TfrmMain Form;
-  Shown = &Form;
+  // While it is waited for, Install is disabled and Close is not.
+  bool Looked = false, InstallEnabled = true, CloseEnabled = false;
+  QTimer Look;
+  QObject::connect(&Look, &QTimer::timeout, [&] {
+    if (Looked || !Form.Installing() || !QFileInfo::exists(Arguments))
+      return;
+    Looked = true;
+    InstallEnabled = Form.BtnInstall->isEnabled();
+    CloseEnabled = Form.BtnClose->isEnabled();
+  });
+  Look.start(10);
   // A target given with a trailing separator still gives single ones.
   Form.editInstallationDirectory->setText(Target + QLatin1Char('/'));
   Click(Form, 0);
@@ -350,12 +352,24 @@ TEST_F(PackInstaller, TheSetupProgramRunsSilentlyAndIsWaitedFor)
             QStringLiteral("Corvane installation | Are you sure? | Corvane will be installed on your system.continue?\n"
                            "Corvane installation | Complete | Installation succesful"));
   EXPECT_EQ(ReadAll(Arguments), (QStringLiteral(" /S /D=") + Target + QStringLiteral("/Corvane")).toUtf8());
-  EXPECT_GT(LooksAfterItRan, 3);
-  EXPECT_FALSE(EnabledWhileWaiting);
-  EXPECT_FALSE(ClosedWhileWaiting);
+  EXPECT_TRUE(Looked);
+  EXPECT_FALSE(InstallEnabled);
+  EXPECT_TRUE(CloseEnabled);
   EXPECT_TRUE(Form.BtnInstall->isEnabled());
   EXPECT_FALSE(Form.CBInstallDariDerirud->isChecked());
   EXPECT_TRUE(QFileInfo::exists(Target + QStringLiteral("/CVVesparo/DXE3/DCU/Vesparo.bat")));
+
+  // A file that is not executable is no program to start: a failure with
+  // its reason, not handed to another program.
+  QFile::setPermissions(Program, QFile::ReadOwner | QFile::WriteOwner);
+  QFile::remove(Arguments);
+  Form.CBInstallDariDerirud->setChecked(true);
+  Dialogs.Shown.clear();
+  Form.BtnInstall->click();
+  EXPECT_EQ(Dialogs.Shown.last().Content, QStringLiteral("Installation Failed"));
+  EXPECT_TRUE(Dialogs.Shown.last().Info.startsWith(Program + QStringLiteral(" could not be started")))
+    << Dialogs.Shown.last().Info.toStdString();
+  EXPECT_FALSE(QFileInfo::exists(Arguments));
 
   // A setup program that cannot be started has installed nothing.
   QFile::remove(Program);
@@ -395,6 +409,39 @@ TEST_F(PackInstaller, ASetupThatFailsOrCrashesIsAFailedInstallationWithItsReason
   EXPECT_EQ(Dialogs.Shown.last().Content, QStringLiteral("Installation Failed"));
   EXPECT_EQ(Dialogs.Shown.last().Info, Program + QStringLiteral(" crashed"));
   EXPECT_TRUE(Form.BtnInstall->isEnabled());
+}
+
+// A setup program that hangs, deaf to the request to end, keeps nobody:
+// Close asks nothing more, stops it, tells the failure, and the window
+// closes.
+TEST_F(PackInstaller, CloseWhileTheSetupProgramHangsStopsItAndClosesTheWindow)
+{
+  RegisterIde(XE3Row);
+  const QString Program = PutSetupProgram("echo $$ > \"$(dirname \"$0\")/pid\"\ntrap '' TERM\nwhile :; do sleep 0.1; done\n");
+  const QString PidFile = QFileInfo(Program).path() + QStringLiteral("/pid");
+  TDialogs Dialogs;
+  TfrmMain Form;
+  Form.show();
+  QTimer Closer;
+  QObject::connect(&Closer, &QTimer::timeout, [&] {
+    if (Form.Installing() && !ReadAll(PidFile).isEmpty() && Form.BtnClose->isEnabled()) {
+      Closer.stop();
+      Form.BtnClose->click();
+    }
+  });
+  Closer.start(10);
+  Form.editInstallationDirectory->setText(Target);
+  Click(Form, 0);
+  Form.BtnInstall->click();
+
+  EXPECT_EQ(Dialogs.Lines(), Confirmation + QStringLiteral("Corvane | Error | Installation Failed"));
+  EXPECT_EQ(Dialogs.Shown.last().Info,
+            Program + QStringLiteral(" was stopped: the installer's window was closed while it ran"));
+  const pid_t Setup = pid_t(ReadAll(PidFile).trimmed().toInt());
+  ASSERT_GT(Setup, 0);
+  EXPECT_NE(::kill(Setup, 0), 0);
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(Form.isVisible());
 }
 
 // A store that cannot be read is not an empty one, and stays as it is.
@@ -503,13 +550,15 @@ TEST_F(PackInstaller, TheScriptedRunPrintsItsDialogsAndExitsWithTheOutcome)
 TEST_F(PackInstaller, TheScriptedRunRefusesBadTargetsWithTheirReasonAndLeavesNothing)
 {
   const QString App = RegisterIde(XE3Row);
+  RegisterIde(XERow);
   const QString Config = QFileInfo(App).path() + QStringLiteral("/dcc32.cfg");
   const QStringList Before = FilesBelow(Env.Root());
 
   const ToolRun::TRun Split = RunInstaller(QStringLiteral("--unattended --ide \"RAD Studio XE3\" --target \"$1\""),
                                            {Env.Root() + QStringLiteral("/new;folder/inner")});
   EXPECT_EQ(Split.Code, 1);
-  EXPECT_EQ(Split.Out, Confirmation + QStringLiteral("Corvane | Error | Installation Failed\n"));
+  // Never made, so the flow refuses a missing folder; the reason is told.
+  EXPECT_EQ(Split.Out, QStringLiteral("Delphi IDE | Cannot install Corvane | Installation directory should be a valid location\n"));
   EXPECT_TRUE(Split.Err.contains(QStringLiteral("holds \";\", which separates the entries"))) << Split.Err.toStdString();
   EXPECT_FALSE(QFileInfo::exists(Env.Root() + QStringLiteral("/new;folder")));
 
@@ -519,6 +568,19 @@ TEST_F(PackInstaller, TheScriptedRunRefusesBadTargetsWithTheirReasonAndLeavesNot
   EXPECT_EQ(Lost.Code, 2);
   EXPECT_EQ(Lost.Out, QString());
   EXPECT_TRUE(Lost.Err.contains(QStringLiteral("not UTF-8 text"))) << Lost.Err.toStdString();
+
+  // A missing target is made only once nothing refuses: an unsupported
+  // IDE, an unlisted one or a refused target leave no folder behind.
+  const QString Deep = Env.Root() + QStringLiteral("/deep/new/folder");
+  for (const QString& Ide : {QStringLiteral("RAD Studio XE"), QStringLiteral("Delphi 6"), XE3}) {
+    const QString Into = Ide == XE3 ? Deep + QStringLiteral("/a;b") : Deep;
+    const ToolRun::TRun Refused =
+      RunInstaller(QStringLiteral("--unattended --ide \"$1\" --target \"$2\""), {Ide, Into});
+    EXPECT_EQ(Refused.Code, 1) << Ide.toStdString();
+    EXPECT_TRUE(Refused.Out.endsWith(QStringLiteral("Installation directory should be a valid location\n")))
+      << Refused.Out.toStdString();
+  }
+  EXPECT_FALSE(QFileInfo::exists(Env.Root() + QStringLiteral("/deep")));
 
   EXPECT_EQ(FilesBelow(Env.Root()), Before);
   EXPECT_EQ(ReadAll(Config), QByteArray());

@@ -102,6 +102,18 @@ TEST(UtilsInstallerRegistry, ReadsWritesAndTellsKeysApart)
   EXPECT_TRUE(RegReadStr(Missing, QStringLiteral("App"), Value, HKEY_CURRENT_USER));
   EXPECT_EQ(Value, QString());
   EXPECT_TRUE(RegKeyExists(Missing, HKEY_CURRENT_USER));
+
+  // An expandable string (hex(2), as another tool may store "App" or
+  // "RootDir") reads as its text, unexpanded.
+  QByteArray Hex;
+  for (const QChar C : QStringLiteral("%BDS%/bds.exe") + QChar(0))
+    Hex += QByteArray::number(C.unicode(), 16).rightJustified(2, '0') + ",00,";
+  Hex.chop(1);
+  TestSupport::WriteAll(Registry::StoreFilePath(HKEY_CURRENT_USER),
+                        "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Embarcadero\\BDS\\10.0]\r\n"
+                        "\"App\"=hex(2):" + Hex + "\r\n\r\n");
+  EXPECT_TRUE(RegReadStr(XE3Key, QStringLiteral("App"), Value, HKEY_CURRENT_USER));
+  EXPECT_EQ(Value, QStringLiteral("%BDS%/bds.exe"));
 }
 
 TEST(UtilsInstallerRegistry, MachineKeysFoundAfterTheUsers)

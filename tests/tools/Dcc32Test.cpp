@@ -9,7 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QProcess>
+
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 using namespace PackageProject;
 using TestSupport::WriteAll;
@@ -134,6 +139,31 @@ TEST_F(Dcc32, BuildsAPackageWithWhatTheConfigurationFindsAndFailsCleanlyWithout)
   const ToolRun::TRun Broken = Compile(QStringLiteral("Small.dpk"));
   EXPECT_NE(Broken.Code, 0);
   EXPECT_TRUE(Broken.Out.contains(QStringLiteral("Greeting.cpp"))) << Broken.Out.toStdString();
+}
+
+// Two builds in one package folder take turns: the second waits for the
+// first instead of making the same work folder under it.
+TEST_F(Dcc32, ASecondBuildInTheFolderWaitsForTheFirst)
+{
+  QDir().mkpath(Project() + QStringLiteral("/units"));
+  WriteAll(Project() + QStringLiteral("/Tiny.dpk"), "package Tiny;\r\ncontains\r\n  T in 'units/T.cpp';\r\nend.\r\n");
+  WriteAll(Project() + QStringLiteral("/units/T.cpp"), "int broken( {\n");
+  const int Held =
+    ::open(QFile::encodeName(Project() + QStringLiteral("/.dcc32.lock")).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  ASSERT_GE(Held, 0);
+  ASSERT_EQ(::flock(Held, LOCK_EX), 0);
+  QProcess Second;
+  Second.start(Compiler(), {QStringLiteral("-b"), Project() + QStringLiteral("/Tiny.dpk")});
+  ASSERT_TRUE(Second.waitForStarted());
+  EXPECT_FALSE(Second.waitForFinished(1500));
+  EXPECT_FALSE(QFileInfo::exists(Project() + QStringLiteral("/.dcc32")));
+  ::close(Held);
+  ASSERT_TRUE(Second.waitForFinished(600000));
+  const QString Out = QString::fromLocal8Bit(Second.readAllStandardOutput());
+  EXPECT_TRUE(Out.startsWith(QStringLiteral("Waiting for another build in ") + Project())) << Out.toStdString();
+  // Its turn came: it built, and the unit's error is its own.
+  EXPECT_TRUE(Out.contains(QStringLiteral("T.cpp"))) << Out.toStdString();
+  EXPECT_TRUE(QFileInfo::exists(Project() + QStringLiteral("/.dcc32/Tiny")));
 }
 
 TEST_F(Dcc32, RefusesABrokenOrMissingProjectWithoutBuilding)

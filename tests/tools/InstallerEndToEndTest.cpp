@@ -102,6 +102,8 @@ TEST(InstallerEndToEnd, ASandboxIdeGetsThePackageAndReportsOpenInTheInstalledVie
   const QString Compiler = Ide + QStringLiteral("/Bin/dcc32.exe");
   EXPECT_TRUE(WaitFor([&] { return QFileInfo::exists(Bpl) && Running(Compiler).isEmpty(); }, 20 * 60 * 1000))
     << "no package after 20 minutes";
+  // What the build said is kept beside its batch.
+  EXPECT_TRUE(ReadAll(Dcu + QStringLiteral("/Vesparo.log")).contains((Bpl + QStringLiteral(" built")).toLocal8Bit()));
   const ToolRun::TRun List = ToolRun::Run(Ide + QStringLiteral("/Bin/bds.exe"), {QStringLiteral("--list")});
   EXPECT_EQ(List.Code, 0) << List.Err.toStdString();
   EXPECT_EQ(List.Out, Bpl + QStringLiteral("\tDelphi XE3 Corvane Bpl File\texists\tloads\tTCVVesparo\n"));

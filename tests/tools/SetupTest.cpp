@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -113,6 +115,34 @@ TEST(Setup, AFailureLeavesNeitherAViewerNorAValue)
   EXPECT_EQ(InstallationPath(), QStringLiteral("/earlier/CorvaneViewer"));
   EXPECT_FALSE(QFileInfo::exists(Env.Root() + QStringLiteral("/t/CorvaneViewer")));
   EXPECT_FALSE(QFileInfo::exists(Env.Root() + QStringLiteral("/relative")));
+
+  // A place taken by a folder: found before anything moves, so the earlier
+  // libraries stay as they were and no temporary file is left.
+  const QString Blocked = Env.Root() + QStringLiteral("/blocked");
+  QDir().mkpath(Blocked + QStringLiteral("/CorvaneViewer"));
+  QDir().mkpath(Blocked + QStringLiteral("/lib"));
+  const QStringList Libraries =
+    QDir(QFileInfo(SetupProgram).path() + QStringLiteral("/Payload/lib")).entryList(QDir::Files);
+  ASSERT_FALSE(Libraries.isEmpty());
+  for (const QString& Library : Libraries)
+    TestSupport::WriteAll(Blocked + QStringLiteral("/lib/") + Library, "earlier");
+  const ToolRun::TRun InTheWay = ToolRun::Run(SetupProgram, {QStringLiteral("/S /D=") + Blocked});
+  EXPECT_EQ(InTheWay.Code, 2);
+  EXPECT_TRUE(InTheWay.Err.contains(QStringLiteral("CorvaneViewer into place"))) << InTheWay.Err.toStdString();
+  for (const QString& Library : Libraries)
+    EXPECT_EQ(TestSupport::ReadAll(Blocked + QStringLiteral("/lib/") + Library), QByteArray("earlier"));
+  EXPECT_EQ(QDir(Blocked + QStringLiteral("/lib")).entryList(QDir::Files | QDir::Hidden), Libraries);
+  EXPECT_EQ(InstallationPath(), QStringLiteral("/earlier/CorvaneViewer"));
+
+  // A disk that takes no more (a limit on file sizes stands in for it):
+  // the system's reason, and nothing left behind.
+  const ToolRun::TRun Full = ToolRun::Run(
+    QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("trap '' XFSZ; ulimit -f 64; exec \"$0\" \"$1\""),
+                                SetupProgram, QStringLiteral("/S /D=") + Env.Root() + QStringLiteral("/full")});
+  EXPECT_EQ(Full.Code, 2);
+  EXPECT_TRUE(Full.Err.contains(QString::fromLocal8Bit(std::strerror(EFBIG)))) << Full.Err.toStdString();
+  EXPECT_EQ(QDir(Env.Root() + QStringLiteral("/full/lib")).entryList(QDir::Files | QDir::Hidden), QStringList());
+  EXPECT_EQ(InstallationPath(), QStringLiteral("/earlier/CorvaneViewer"));
 }
 
 // Setups running at the same time into one folder each write their own

@@ -9,7 +9,14 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace PackageBuild {
 
@@ -81,6 +88,48 @@ int Run(const QString& Program, const QStringList& Arguments)
   return Process.exitStatus() == QProcess::NormalExit ? Process.exitCode() : 1;
 }
 
+// How long a build waits for another one in the same folder: a whole
+// package build, with room to spare.
+constexpr auto BuildLockWait = std::chrono::minutes(20);
+
+// The lock on a project folder's builds: two at once would make and build
+// the same work folder under each other. Held until the process ends.
+class TBuildLock {
+public:
+  // Empty text when held, else why not.
+  QString Acquire(const QString& ProjectFolder)
+  {
+    const QString Path = ProjectFolder + QStringLiteral("/.dcc32.lock");
+    FFd = ::open(QFile::encodeName(Path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (FFd < 0)
+      return QStringLiteral("cannot open %1: %2").arg(Path, QString::fromLocal8Bit(std::strerror(errno)));
+    const auto Deadline = std::chrono::steady_clock::now() + BuildLockWait;
+    bool Told = false;
+    while (::flock(FFd, LOCK_EX | LOCK_NB) != 0) {
+      if (errno != EWOULDBLOCK && errno != EINTR)
+        return QStringLiteral("cannot lock %1: %2").arg(Path, QString::fromLocal8Bit(std::strerror(errno)));
+      if (std::chrono::steady_clock::now() >= Deadline)
+        return QStringLiteral("another build in %1 has not ended within %2 minutes (%3 is locked)")
+          .arg(ProjectFolder)
+          .arg(std::chrono::duration_cast<std::chrono::minutes>(BuildLockWait).count())
+          .arg(Path);
+      if (!Told)
+        Say(QStringLiteral("Waiting for another build in %1 to end").arg(ProjectFolder));
+      Told = true;
+      QThread::msleep(100);
+    }
+    return {};
+  }
+  ~TBuildLock()
+  {
+    if (FFd >= 0)
+      ::close(FFd);
+  }
+
+private:
+  int FFd = -1;
+};
+
 }  // namespace
 
 QString CMakeText(const PackageProject::TPackageProject& Project, const QString& ProjectFolder,
@@ -128,6 +177,11 @@ int Build(const PackageProject::TPackageProject& Project, const QString& Project
           const PackageProject::TSearchFolders& Search)
 {
   const QString ProjectFolder = QFileInfo(ProjectFile).absolutePath();
+  TBuildLock Lock;
+  if (const QString Error = Lock.Acquire(ProjectFolder); !Error.isEmpty()) {
+    Say(QStringLiteral("Fatal: %1").arg(Error));
+    return 1;
+  }
   const QString Work = ProjectFolder + QStringLiteral("/.dcc32/") + Project.Name;
   const QString Include = Work + QStringLiteral("/include");
   const QString Source = Work + QStringLiteral("/src");

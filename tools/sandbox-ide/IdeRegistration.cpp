@@ -1,5 +1,6 @@
 #include "tools/sandbox-ide/IdeRegistration.h"
 
+#include "platform/Posix.h"
 #include "platform/Registry.h"
 
 #include <QCoreApplication>
@@ -32,7 +33,7 @@ void CopyWhole(const QString& Source, const QString& Target)
     const QByteArray Block = In.read(1 << 20);
     if (Block.isEmpty() && In.error() != QFileDevice::NoError)
       Fail(QStringLiteral("cannot read %1: %2").arg(Source, In.errorString()));
-    if (Out.write(Block) != Block.size())
+    if (!Posix::WriteWhole(Out, Block))
       Fail(QStringLiteral("cannot write %1: %2").arg(Target, Out.errorString()));
   }
   if (!Out.setPermissions(In.permissions()) || !Out.commit())

@@ -1,5 +1,6 @@
 #include "tools/setup/SetupInstall.h"
 
+#include "platform/Posix.h"
 #include "platform/Registry.h"
 
 #include <QDir>
@@ -8,6 +9,7 @@
 #include <QTemporaryFile>
 
 #include <cerrno>
+#include <sys/stat.h>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -40,7 +42,7 @@ QString CopyToTemporary(const QString& Source, TPlacedFile& Placed)
     const QByteArray Block = In.read(1 << 20);
     if (Block.isEmpty() && In.error() != QFileDevice::NoError)
       return QStringLiteral("cannot read %1: %2").arg(Source, In.errorString());
-    if (Out.write(Block) != Block.size())
+    if (!Posix::WriteWhole(Out, Block))
       return QStringLiteral("cannot write %1: %2").arg(Placed.Temporary, Out.errorString());
   }
   if (!Out.flush() || !Out.setPermissions(In.permissions()))
@@ -48,6 +50,15 @@ QString CopyToTemporary(const QString& Source, TPlacedFile& Placed)
   Out.close();
   if (Out.error() != QFileDevice::NoError)
     return QStringLiteral("cannot write %1: %2").arg(Placed.Temporary, Out.errorString());
+  return {};
+}
+
+// A file can be renamed over an existing file or link, not over a folder.
+QString CheckReplaceable(const QString& Final)
+{
+  struct stat Info {};
+  if (::lstat(QFile::encodeName(Final).constData(), &Info) == 0 && S_ISDIR(Info.st_mode))
+    return QStringLiteral("cannot move %1 into place: %2").arg(Final, QString::fromLocal8Bit(std::strerror(EISDIR)));
   return {};
 }
 
@@ -93,7 +104,8 @@ QString Install(const QString& Payload, const QString& TargetText)
   if (!QFileInfo(Viewer).isFile())
     return QStringLiteral("the viewer is missing from %1").arg(Payload);
   if (!QDir().mkpath(Target + QStringLiteral("/lib")))
-    return QStringLiteral("cannot create %1").arg(Target + QStringLiteral("/lib"));
+    return QStringLiteral("cannot create %1: %2")
+      .arg(Target + QStringLiteral("/lib"), QString::fromLocal8Bit(std::strerror(errno)));
 
   std::vector<std::pair<QString, TPlacedFile>> Files;
   const QDir Libraries(Payload + QStringLiteral("/lib"));
@@ -108,6 +120,11 @@ QString Install(const QString& Payload, const QString& TargetText)
   for (auto& [Source, Placed] : Files)
     if (Error.isEmpty())
       Error = CopyToTemporary(Source, Placed);
+  // Every place is checked before anything moves, so that a failure leaves
+  // the earlier installation whole rather than half updated.
+  for (const auto& [Source, Placed] : Files)
+    if (Error.isEmpty())
+      Error = CheckReplaceable(Placed.Final);
   for (auto& [Source, Placed] : Files) {
     if (Error.isEmpty())
       Error = MoveIntoPlace(Placed.Final, Placed.Temporary);
