@@ -10,6 +10,7 @@
 #include <QCommandLineParser>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 #include <optional>
 
@@ -54,6 +55,9 @@ constexpr const char* Usage =
 
 int main(int argc, char** argv)
 {
+  // Past a file-size limit a write must fail and be undone (dcc32.cfg is
+  // cut back to its old length), not kill the installer half-way.
+  std::signal(SIGXFSZ, SIG_IGN);
   // A folder named by bytes that are not text would be installed into
   // under another name: refused before anything happens.
   int Bad = 0;

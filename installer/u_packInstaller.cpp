@@ -28,6 +28,10 @@
 #include <QThread>
 #include <QTimer>
 
+#include <csignal>
+#include <sys/prctl.h>
+#include <unistd.h>
+
 namespace u_packInstaller {
 
 using namespace SynTaskDialog;
@@ -110,6 +114,14 @@ void RunSetupProgram(const QString& Target, const bool& StopWanted)
   Setup.setArguments({Parameters});
   Setup.setStandardInputFile(QProcess::nullDevice());
   Setup.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+  // Should the installer itself be ended meanwhile, the setup program is
+  // asked to end too rather than run on unwatched.
+  const pid_t Installer = ::getpid();
+  Setup.setChildProcessModifier([Installer] {
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != Installer)
+      ::raise(SIGTERM);
+  });
   Setup.start();
   if (!Setup.waitForStarted(-1))
     throw Exception(QStringLiteral("%1 could not be started: %2").arg(Program, Setup.errorString()));

@@ -38,6 +38,7 @@
 #include <functional>
 
 #include <csignal>
+#include <sys/resource.h>
 
 using namespace u_packInstaller;
 using InstallerTest::PutUserString;
@@ -584,4 +585,32 @@ TEST_F(PackInstaller, TheScriptedRunRefusesBadTargetsWithTheirReasonAndLeavesNot
 
   EXPECT_EQ(FilesBelow(Env.Root()), Before);
   EXPECT_EQ(ReadAll(Config), QByteArray());
+}
+
+// Past a file-size limit the append to dcc32.cfg fails and is undone: the
+// installer is not killed half-way with a torn line left in the file.
+TEST_F(PackInstaller, AFileSizeLimitFailsTheInstallationAndLeavesDcc32CfgWhole)
+{
+  const QString App = RegisterIde(XE3Row);
+  const QString Config = QFileInfo(App).path() + QStringLiteral("/dcc32.cfg");
+  constexpr rlim_t Limit = 10240;
+  const QByteArray Old(Limit, 'x');
+  WriteAll(Config, Old);
+  QProcess Installer;
+  QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
+  Environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  Installer.setProcessEnvironment(Environment);
+  Installer.setChildProcessModifier([] {
+    std::signal(SIGXFSZ, SIG_DFL);
+    const rlimit Size{Limit, Limit};
+    ::setrlimit(RLIMIT_FSIZE, &Size);
+  });
+  Installer.start(QStringLiteral(CORVANE_BIN_DIR "/CorvaneInstaller"),
+                  {QStringLiteral("--unattended"), QStringLiteral("--ide"), XE3, QStringLiteral("--target"), Target,
+                   QStringLiteral("--no-setup")});
+  ASSERT_TRUE(Installer.waitForFinished(60000));
+  EXPECT_EQ(Installer.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(Installer.exitCode(), 1);
+  EXPECT_TRUE(Installer.readAllStandardOutput().endsWith("Corvane | Error | Installation Failed\n"));
+  EXPECT_EQ(ReadAll(Config), Old);
 }
