@@ -332,6 +332,13 @@ void CheckInstallation(TDelphiVersions tDelphiName, const QString& sCopyingPath,
   const QString Package = Target + QStringLiteral("/CVVesparo/") + Code;
   for (const QString& Folder : {Target + QStringLiteral("/CVVesparo"), Package, Package + QStringLiteral("/DCU")})
     RequireWritableFolder(Folder, false);
+  // The batch file and the build's log are replaced; anything else of
+  // those names would only fail once dcc32.cfg is changed and the copy made.
+  for (const QString& Name : {BatchName, BuildLogName}) {
+    const QFileInfo Found(Package + QStringLiteral("/DCU/") + Name);
+    if ((Found.exists() || Found.isSymLink()) && (!Found.isFile() || Found.isSymLink()))
+      throw Exception(QStringLiteral("\"%1\" is in the way: it is no regular file").arg(Found.filePath()));
+  }
   const QString Source = InstallerFolder() + QStringLiteral("/Packages/") + Code;
   if (!QFileInfo(Source).isDir())
     throw EInOutError::FromErrno(QStringLiteral("Copy"), Source, ENOENT);

@@ -207,6 +207,16 @@ TEST_F(InstallPack, RefusalsComeBeforeAnyChangeAndSayWhy)
   const QString Blocked = Target(QStringLiteral("blocked"));
   WriteAll(Blocked + QStringLiteral("/CVVesparo"), "not a folder");
   Refused(Blocked, QStringLiteral("CVVesparo"));
+  // The batch file or the build's log in the way, as a folder or a link.
+  for (const QString& Name : {QStringLiteral("Vesparo.bat"), QStringLiteral("Vesparo.log")}) {
+    const QString Folder = Target(QStringLiteral("folder in the way ") + Name);
+    QDir().mkpath(Folder + QStringLiteral("/CVVesparo/DXE3/DCU/") + Name);
+    Refused(Folder, Name + QStringLiteral("\" is in the way"));
+    const QString Link = Target(QStringLiteral("link in the way ") + Name);
+    QDir().mkpath(Link + QStringLiteral("/CVVesparo/DXE3/DCU"));
+    ASSERT_TRUE(QFile::link(Env.Root() + QStringLiteral("/elsewhere"), Link + QStringLiteral("/CVVesparo/DXE3/DCU/") + Name));
+    Refused(Link, Name + QStringLiteral("\" is in the way"));
+  }
 
   // The IDE's side: a RootDir holding ";" (it would put a relative -u line
   // into dcc32.cfg), a compiler that is missing or cannot run.
