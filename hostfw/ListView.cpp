@@ -142,8 +142,6 @@ void TListView::SetSmallImages(TImageList* Images)
       FSmallImages = nullptr;
       UpdateIcons();
     });
-    const int Edge = Images->Width();
-    setIconSize(QSize(Edge, Edge));
   }
   UpdateIcons();
 }

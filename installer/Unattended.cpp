@@ -75,21 +75,19 @@ bool NothingRefuses(const QString& Ide, const QString& Target)
 {
   if (u_supportUnit::IsIDErunning())
     return false;
-  for (int I = 0; I < u_supportUnit::DelphiVersionsCount; ++I) {
-    if (u_supportUnit::DelphiVersionsNames[size_t(I)] != Ide.trimmed())
-      continue;
-    const auto Version = u_supportUnit::TDelphiVersions(I);
-    if (u_supportUnit::EditionCode(Version).isEmpty())
-      return false;
-    try {
-      u_supportUnit::CheckInstallation(Version, Target, true);
-    } catch (...) {
-      const QByteArray Reason =
-        (QStringLiteral("CorvaneInstaller: ") + Exceptions::MessageOf(std::current_exception()) + QLatin1Char('\n'))
-          .toLocal8Bit();
-      std::fputs(Reason.constData(), stderr);
-      return false;
-    }
+  const std::optional<u_supportUnit::TDelphiVersions> Version = u_supportUnit::VersionNamed(Ide.trimmed());
+  if (!Version)
+    return true;
+  if (u_supportUnit::EditionCode(*Version).isEmpty())
+    return false;
+  try {
+    u_supportUnit::CheckInstallation(*Version, Target, true);
+  } catch (...) {
+    const QByteArray Reason =
+      (QStringLiteral("CorvaneInstaller: ") + Exceptions::MessageOf(std::current_exception()) + QLatin1Char('\n'))
+        .toLocal8Bit();
+    std::fputs(Reason.constData(), stderr);
+    return false;
   }
   return true;
 }

@@ -60,15 +60,12 @@ struct TIdeChoice {
 
 TIdeChoice ChoiceOf(const QString& DisplayName)
 {
-  for (int I = 0; I < u_supportUnit::DelphiVersionsCount; ++I) {
-    if (u_supportUnit::DelphiVersionsNames[size_t(I)] != DisplayName)
-      continue;
-    const auto Version = TDelphiVersions(I);
-    if (u_supportUnit::EditionCode(Version).isEmpty())
-      return {TIdeChoice::Unsupported, Version, {}};
-    return {TIdeChoice::Supported, Version, u_supportUnit::DelphiRegPaths[size_t(I)]};
-  }
-  return {};
+  const std::optional<TDelphiVersions> Version = u_supportUnit::VersionNamed(DisplayName);
+  if (!Version)
+    return {};
+  if (u_supportUnit::EditionCode(*Version).isEmpty())
+    return {TIdeChoice::Unsupported, *Version, {}};
+  return {TIdeChoice::Supported, *Version, u_supportUnit::DelphiRegPaths[size_t(*Version)]};
 }
 
 // How long the setup program has to end after it was asked to.

@@ -66,6 +66,14 @@ bool InstalledApp(int Ordinal, QString& App)
 }
 }  // namespace
 
+std::optional<TDelphiVersions> VersionNamed(const QString& DisplayName)
+{
+  for (int Ordinal = 0; Ordinal < DelphiVersionsCount; ++Ordinal)
+    if (DelphiVersionsNames[size_t(Ordinal)] == DisplayName)
+      return TDelphiVersions(Ordinal);
+  return std::nullopt;
+}
+
 void LoadInstalledVersions(ListView::TListView* ListViewIDEs, ListView::TImageList* ImageList1)
 {
   for (int Ordinal = 0; Ordinal < DelphiVersionsCount; ++Ordinal) {

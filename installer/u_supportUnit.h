@@ -13,6 +13,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 
 namespace Image {
 class TImage;
@@ -47,6 +48,9 @@ inline constexpr int DelphiVersionsCount = 13;
 // ordinal of TDelphiVersions.
 extern const std::array<QString, DelphiVersionsCount> DelphiVersionsNames;
 extern const std::array<QString, DelphiVersionsCount> DelphiRegPaths;
+// The version of the table with exactly this display name; nullopt for a
+// name that is none of them.
+std::optional<TDelphiVersions> VersionNamed(const QString& DisplayName);
 
 // Appends one item per installed IDE, in table order: caption = display
 // name, sub-item = its "App" path, image index = its icon in ImageList1.
