@@ -295,9 +295,8 @@ void TZipWrite::AddDeflated(const QString& aFileName, bool RemovePath, int Compr
     Info.zzipMethod = 8;
     Info.zlastMod = Age;
     // Complete the local header in place: no data descriptor is needed.
-    errno = 0;
-    if (::pwrite(FHandle.Get(), &Info, sizeof(TFileInfo), off_t(H + 4)) != off_t(sizeof(TFileInfo)))
-      RaiseWriteFailure(errno);
+    if (const int Error = Posix::WriteAllAt(FHandle.Get(), &Info, sizeof(TFileInfo), off_t(H + 4)))
+      RaiseWriteFailure(Error);
   } catch (...) {
     // Anything else leaves the archive short of this entry.
     if (!ReadFailed && !FWriteFailure)

@@ -65,9 +65,10 @@ char RecordFdValue[16];
 char* HelperArguments[] = {HelperPath, RecordFdOption, RecordFdValue, nullptr};
 // The socket pair's ends. Made and closed under InstallLock; the crash path
 // only reads their numbers, and closes the helper's end once the helper
-// holds it (a plain close(2)).
-Posix::TFd HandlerEnd;
-Posix::TFd HelperEnd;
+// holds it (a plain close(2)). Never destroyed: a crash in a later static
+// destructor must not find closed numbers another file may have taken.
+Posix::TFd& HandlerEnd = *new Posix::TFd;
+Posix::TFd& HelperEnd = *new Posix::TFd;
 // The process that made them.
 pid_t PairOwner = 0;
 
