@@ -717,26 +717,26 @@ Posix::TFd Written(const unsigned char* File, std::size_t Size, TWorker* Second,
   return Memory;
 }
 
-// Whether a reference in Die or below it may lead out of its unit: to
-// another unit (which a cut may have left out) or to a type unit.
-bool RefersOutside(Dwarf_Die* Die)
+// Whether a reference in the unit Unit may lead out of it: to another unit
+// (which a cut may have left out) or to a type unit. Told by the forms its
+// abbreviations use, without reading its entries.
+bool RefersOutside(Dwarf_Die* Unit)
 {
-  bool Outside = false;
-  dwarf_getattrs(
-    Die,
-    [](Dwarf_Attribute* Attribute, void* Found) {
-      const unsigned Form = dwarf_whatform(Attribute);
-      if (Form == DW_FORM_ref_addr || Form == DW_FORM_ref_sig8) {
-        *static_cast<bool*>(Found) = true;
-        return int(DWARF_CB_ABORT);
-      }
-      return int(DWARF_CB_OK);
-    },
-    &Outside, 0);
-  Dwarf_Die Child;
-  for (int More = dwarf_child(Die, &Child); !Outside && More == 0; More = dwarf_siblingof(&Child, &Child))
-    Outside = RefersOutside(&Child);
-  return Outside;
+  std::size_t Length = 0;
+  for (Dwarf_Off Offset = 0;; Offset += Length) {
+    Dwarf_Abbrev* Abbreviation = dwarf_getabbrev(Unit, Offset, &Length);
+    if (Abbreviation == DWARF_END_ABBREV)
+      return false;
+    if (!Abbreviation || Length == 0)
+      return true;
+    // Up to the pair that ends the list, which libdw counts as well.
+    unsigned Form = 0;
+    Dwarf_Sword Constant = 0;
+    for (std::size_t I = 0; dwarf_getabbrevattr_data(Abbreviation, I, nullptr, &Form, &Constant, nullptr) == 0; ++I) {
+      if (Form == DW_FORM_ref_addr || Form == DW_FORM_ref_sig8 || Form == DW_FORM_indirect)
+        return true;
+    }
+  }
 }
 
 // Whether the units of the debug file at Fd that hold Addresses refer only

@@ -142,6 +142,26 @@ std::map<std::string, TSection> SectionsOf(int Fd, bool Inflate)
   return Sections;
 }
 
+// The address of code in the first unit that has some at an address of its
+// own, and that unit's offset: where a cut keeps least.
+std::pair<Dwarf_Addr, Dwarf_Off> FirstUnitWithCode(Dwarf* Debug)
+{
+  Dwarf_Aranges* Ranges = nullptr;
+  std::size_t Count = 0;
+  std::pair<Dwarf_Addr, Dwarf_Off> First{0, ~Dwarf_Off(0)};
+  if (dwarf_getaranges(Debug, &Ranges, &Count) != 0)
+    return First;
+  for (std::size_t I = 0; I < Count; ++I) {
+    Dwarf_Addr Address = 0;
+    Dwarf_Word Length = 0;
+    Dwarf_Off Unit = 0;
+    if (dwarf_getarangeinfo(dwarf_onearange(Ranges, I), &Address, &Length, &Unit) == 0 && Address != 0 &&
+        Length > 0 && Unit < First.second)
+      First = {Address, Unit};
+  }
+  return First;
+}
+
 class DebugInfoTest : public ::testing::Test {
 protected:
   static void SetUpTestSuite() { elf_version(EV_CURRENT); }
@@ -394,4 +414,32 @@ TEST_F(DebugInfoTest, CutsDebugInfoAfterTheUnitsAskedFor)
   Posix::TFd Both =
     DebugInfo::Inflated(Posix::Open(Path, O_RDONLY), nullptr, {InFirstUnit, Bulk + 4 - Call.Base});
   EXPECT_EQ(SectionsOf(Both.Get(), false).at(".debug_info").Bytes, Full.at(".debug_info").Bytes);
+}
+
+// The units of C++ code use every form of DWARF 5 (constants kept in the
+// abbreviations among them): a cut is still made there, and libdw finds the
+// unit in it.
+TEST_F(DebugInfoTest, CutsTheDebugInfoOfCppUnits)
+{
+  const QString Debug = FDir.path() + QStringLiteral("/platform.debug");
+  ObjCopy(FDir.path(), {QStringLiteral("--only-keep-debug"), QStringLiteral("--compress-debug-sections=zlib"),
+                        QStringLiteral(PLATFORM_LIBRARY), Debug});
+  const QByteArray Path = QFile::encodeName(Debug);
+  Posix::TFd Whole = DebugInfo::Inflated(Posix::Open(Path, O_RDONLY));
+  const qsizetype WholeInfo = SectionsOf(Whole.Get(), false).at(".debug_info").Bytes.size();
+
+  Dwarf* Units = dwarf_begin(Whole.Get(), DWARF_C_READ);
+  ASSERT_NE(Units, nullptr);
+  const auto [Low, UnitOffset] = FirstUnitWithCode(Units);
+  dwarf_end(Units);
+  ASSERT_NE(Low, 0u);
+
+  Posix::TFd Cut = DebugInfo::Inflated(Posix::Open(Path, O_RDONLY), nullptr, {Low});
+  EXPECT_LT(SectionsOf(Cut.Get(), false).at(".debug_info").Bytes.size(), WholeInfo * 4 / 10);
+  Dwarf* Kept = dwarf_begin(Cut.Get(), DWARF_C_READ);
+  ASSERT_NE(Kept, nullptr);
+  Dwarf_Die Unit;
+  ASSERT_NE(dwarf_addrdie(Kept, Low, &Unit), nullptr);
+  EXPECT_EQ(dwarf_dieoffset(&Unit), UnitOffset);
+  dwarf_end(Kept);
 }
