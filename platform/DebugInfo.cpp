@@ -502,6 +502,12 @@ int Found(Posix::TFd File, const QByteArray& Path, char** DebugFileName)
   return Inflated(std::move(File)).Release();
 }
 
+bool IsElfFile(int Fd)
+{
+  char Magic[SELFMAG];
+  return ::pread(Fd, Magic, SELFMAG, 0) == SELFMAG && std::memcmp(Magic, ELFMAG, SELFMAG) == 0;
+}
+
 bool IsRegularFile(int Fd)
 {
   struct stat Status;
@@ -692,13 +698,17 @@ int FindByLink(const QByteArray& Id, const char* FileName, const char* Link, GEl
     if (!File.IsOpen() || !IsRegularFile(File.Get()) || QFile::encodeName(QFileInfo(QFile::decodeName(Path))
                                                                              .canonicalFilePath()) == ModulePath)
       continue;
-    if (Crc != 0 && Crc32Of(File.Get()) != Crc)
+    // The checksum reads the whole file: what is no ELF file, or one of
+    // another build, is passed over first.
+    if (!IsElfFile(File.Get()))
       continue;
     if (!Id.isEmpty()) {
       const QByteArray Own = BuildIdOf(File.Get());
       if (!Own.isEmpty() && Own != Id)
         continue;
     }
+    if (Crc != 0 && Crc32Of(File.Get()) != Crc)
+      continue;
     return Found(std::move(File), Path, DebugFileName);
   }
   return -1;

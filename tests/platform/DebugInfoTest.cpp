@@ -19,10 +19,13 @@
 #include <gelf.h>
 #include <libelf.h>
 #include <netinet/in.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 using TestSupport::ReadAll;
 using TestSupport::WriteAll;
@@ -217,6 +220,29 @@ TEST_F(DebugInfoTest, FollowsDebugLinksToCompressedFiles)
   const QString Line = Rendered(Call.ReturnAddress);
   EXPECT_TRUE(Line.contains(QStringLiteral("DebugFixtureCaller"))) << Line.toStdString();
   EXPECT_FALSE(Line.contains(QStringLiteral("(Line"))) << Line.toStdString();
+
+  // A large file of that name that is no ELF file is not read through for
+  // its checksum: it is not all in the page cache after.
+  const QString Large = FDir.path() + QStringLiteral("/large");
+  QDir().mkpath(Large);
+  SplitFixture(Large, true);
+  const QByteArray LargePath = QFile::encodeName(Large + QStringLiteral("/module.debug"));
+  WriteAll(QFile::decodeName(LargePath), "not an ELF file");
+  constexpr std::size_t LargeSize = std::size_t(1) << 30;
+  ASSERT_EQ(::truncate(LargePath.constData(), off_t(LargeSize)), 0);
+  const TCall LargeCall = CallIn(Large + QStringLiteral("/module.so"));
+  const QString Plain = Rendered(LargeCall.ReturnAddress);
+  EXPECT_TRUE(Plain.contains(QStringLiteral("DebugFixtureCaller"))) << Plain.toStdString();
+  EXPECT_FALSE(Plain.contains(QStringLiteral("(Line"))) << Plain.toStdString();
+  const Posix::TFd LargeFile = Posix::Open(LargePath, O_RDONLY);
+  void* Pages = ::mmap(nullptr, LargeSize, PROT_READ, MAP_SHARED, LargeFile.Get(), 0);
+  ASSERT_NE(Pages, MAP_FAILED);
+  std::vector<unsigned char> Cached(LargeSize / ::sysconf(_SC_PAGESIZE));
+  ASSERT_EQ(::mincore(Pages, LargeSize, Cached.data()), 0);
+  ::munmap(Pages, LargeSize);
+  EXPECT_LT(std::count_if(Cached.begin(), Cached.end(), [](unsigned char Page) { return Page & 1; }),
+            std::ptrdiff_t(Cached.size() / 100))
+    << "the file was read through";
 }
 
 // The debug packages' place: by build ID below the debug root, with or
