@@ -188,8 +188,8 @@ extern "C" Q_DECL_EXPORT int CorvaneReportCrash(int& argc, char** argv, const Cr
   Vesparoutil::SetReportedExeName(Record.Prepared.ExePath);
   Application::TApplication App(argc, argv);
   // The font database is read on a thread of its own while the report's
-  // first sections are written; the prompt waits for it only should it
-  // come first.
+  // first sections are written; the prompt's first font waits for it, should
+  // it not be done by then (the database locks itself).
   std::thread Fonts;
   try {
     Fonts = std::thread([] { QFontDatabase::families(); });

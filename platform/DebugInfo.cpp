@@ -156,15 +156,20 @@ std::optional<std::vector<TArangeSet>> ArangeSets(const QByteArray& Aranges,
     if (Version != 2 || Set[2 + OffsetSize] != 8 || Set[3 + OffsetSize] != 0)
       return std::nullopt;
     // The pairs start at a multiple of their size from the set's start.
+    // libdw reads pairs up to the end mark, past the set's end when it has
+    // none: a set without one is read into the next, which a cut may drop.
     bool Needed = false;
-    for (qsizetype Pair = At + ((Header + 2 + OffsetSize + 2 + 15) & ~qsizetype(15)); Pair + 16 <= End; Pair += 16) {
+    bool Ended = false;
+    for (qsizetype Pair = At + ((Header + 2 + OffsetSize + 2 + 15) & ~qsizetype(15)); !Ended && Pair + 16 <= End;
+         Pair += 16) {
       const std::uint64_t From = Read64(Bytes + Pair);
       const std::uint64_t Span = Read64(Bytes + Pair + 8);
-      if (From == 0 && Span == 0)
-        break;
+      Ended = From == 0 && Span == 0;
       for (const std::uint64_t Address : Addresses)
         Needed = Needed || (Address >= From && Address - From < Span);
     }
+    if (!Ended)
+      return std::nullopt;
     Sets.push_back({At, End, Unit, Needed});
     At = End;
   }
@@ -329,8 +334,10 @@ std::optional<TLayout> LayoutOf(const unsigned char* File, std::size_t Size,
     if (IsLocationList(Name)) {
       Plan.How = TPlan::Empty;
     } else if (Section.sh_flags & SHF_COMPRESSED) {
+      // libelf hands out inflated bytes of any type as bytes, but reads
+      // plain ones by their type: a typed section stays with libelf.
       Elf64_Chdr Compression;
-      if (Section.sh_size < sizeof Compression)
+      if (Section.sh_type != SHT_PROGBITS || Section.sh_size < sizeof Compression)
         return std::nullopt;
       std::memcpy(&Compression, File + Section.sh_offset, sizeof Compression);
       if (Compression.ch_type != ELFCOMPRESS_ZLIB || Compression.ch_size > MaxInflatedSize ||
@@ -493,6 +500,12 @@ int Found(Posix::TFd File, const QByteArray& Path, char** DebugFileName)
   if (DebugFileName)
     *DebugFileName = ::strdup(Path.constData());
   return Inflated(std::move(File)).Release();
+}
+
+bool IsElfFile(int Fd)
+{
+  char Magic[SELFMAG];
+  return ::pread(Fd, Magic, SELFMAG, 0) == SELFMAG && std::memcmp(Magic, ELFMAG, SELFMAG) == 0;
 }
 
 bool IsRegularFile(int Fd)
@@ -685,13 +698,17 @@ int FindByLink(const QByteArray& Id, const char* FileName, const char* Link, GEl
     if (!File.IsOpen() || !IsRegularFile(File.Get()) || QFile::encodeName(QFileInfo(QFile::decodeName(Path))
                                                                              .canonicalFilePath()) == ModulePath)
       continue;
-    if (Crc != 0 && Crc32Of(File.Get()) != Crc)
+    // The checksum reads the whole file: what is no ELF file, or one of
+    // another build, is passed over first.
+    if (!IsElfFile(File.Get()))
       continue;
     if (!Id.isEmpty()) {
       const QByteArray Own = BuildIdOf(File.Get());
       if (!Own.isEmpty() && Own != Id)
         continue;
     }
+    if (Crc != 0 && Crc32Of(File.Get()) != Crc)
+      continue;
     return Found(std::move(File), Path, DebugFileName);
   }
   return -1;

@@ -19,10 +19,13 @@
 #include <gelf.h>
 #include <libelf.h>
 #include <netinet/in.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 using TestSupport::ReadAll;
 using TestSupport::WriteAll;
@@ -162,6 +165,38 @@ std::pair<Dwarf_Addr, Dwarf_Off> FirstUnitWithCode(Dwarf* Debug)
   return First;
 }
 
+// The line libdw reads for Address (in the module's own address space)
+// from the debug file at Fd; 0 when it finds none.
+int LineAt(int Fd, std::uint64_t Address)
+{
+  Dwarf* Debug = dwarf_begin(Fd, DWARF_C_READ);
+  if (!Debug)
+    return 0;
+  int Line = 0;
+  Dwarf_Die Unit;
+  if (dwarf_addrdie(Debug, Address, &Unit)) {
+    if (Dwarf_Line* Source = dwarf_getsrc_die(&Unit, Address))
+      dwarf_lineno(Source, &Line);
+  }
+  dwarf_end(Debug);
+  return Line;
+}
+
+// The header of the section called Name in the ELF file Bytes; null
+// without one.
+Elf64_Shdr* SectionHeader(QByteArray& Bytes, const char* Name)
+{
+  Elf64_Ehdr Header;
+  std::memcpy(&Header, Bytes.constData(), sizeof Header);
+  auto* Sections = reinterpret_cast<Elf64_Shdr*>(Bytes.data() + Header.e_shoff);
+  const char* Names = Bytes.constData() + Sections[Header.e_shstrndx].sh_offset;
+  for (int I = 0; I < Header.e_shnum; ++I) {
+    if (std::strcmp(Names + Sections[I].sh_name, Name) == 0)
+      return &Sections[I];
+  }
+  return nullptr;
+}
+
 class DebugInfoTest : public ::testing::Test {
 protected:
   static void SetUpTestSuite() { elf_version(EV_CURRENT); }
@@ -205,6 +240,29 @@ TEST_F(DebugInfoTest, FollowsDebugLinksToCompressedFiles)
   const QString Line = Rendered(Call.ReturnAddress);
   EXPECT_TRUE(Line.contains(QStringLiteral("DebugFixtureCaller"))) << Line.toStdString();
   EXPECT_FALSE(Line.contains(QStringLiteral("(Line"))) << Line.toStdString();
+
+  // A large file of that name that is no ELF file is not read through for
+  // its checksum: it is not all in the page cache after.
+  const QString Large = FDir.path() + QStringLiteral("/large");
+  QDir().mkpath(Large);
+  SplitFixture(Large, true);
+  const QByteArray LargePath = QFile::encodeName(Large + QStringLiteral("/module.debug"));
+  WriteAll(QFile::decodeName(LargePath), "not an ELF file");
+  constexpr std::size_t LargeSize = std::size_t(1) << 30;
+  ASSERT_EQ(::truncate(LargePath.constData(), off_t(LargeSize)), 0);
+  const TCall LargeCall = CallIn(Large + QStringLiteral("/module.so"));
+  const QString Plain = Rendered(LargeCall.ReturnAddress);
+  EXPECT_TRUE(Plain.contains(QStringLiteral("DebugFixtureCaller"))) << Plain.toStdString();
+  EXPECT_FALSE(Plain.contains(QStringLiteral("(Line"))) << Plain.toStdString();
+  const Posix::TFd LargeFile = Posix::Open(LargePath, O_RDONLY);
+  void* Pages = ::mmap(nullptr, LargeSize, PROT_READ, MAP_SHARED, LargeFile.Get(), 0);
+  ASSERT_NE(Pages, MAP_FAILED);
+  std::vector<unsigned char> Cached(LargeSize / ::sysconf(_SC_PAGESIZE));
+  ASSERT_EQ(::mincore(Pages, LargeSize, Cached.data()), 0);
+  ::munmap(Pages, LargeSize);
+  EXPECT_LT(std::count_if(Cached.begin(), Cached.end(), [](unsigned char Page) { return Page & 1; }),
+            std::ptrdiff_t(Cached.size() / 100))
+    << "the file was read through";
 }
 
 // The debug packages' place: by build ID below the debug root, with or
@@ -396,16 +454,7 @@ TEST_F(DebugInfoTest, CutsDebugInfoAfterTheUnitsAskedFor)
   EXPECT_EQ(Kept.at(".debug_line").Bytes, Full.at(".debug_line").Bytes);
 
   // libdw finds the frame's unit and line in what is left.
-  Dwarf* Debug = dwarf_begin(Cut.Get(), DWARF_C_READ);
-  ASSERT_NE(Debug, nullptr);
-  Dwarf_Die Unit;
-  ASSERT_NE(dwarf_addrdie(Debug, InFirstUnit, &Unit), nullptr);
-  int Line = 0;
-  Dwarf_Line* Source = dwarf_getsrc_die(&Unit, InFirstUnit);
-  ASSERT_NE(Source, nullptr);
-  dwarf_lineno(Source, &Line);
-  EXPECT_EQ(Line, Call.Line);
-  dwarf_end(Debug);
+  EXPECT_EQ(LineAt(Cut.Get(), InFirstUnit), Call.Line);
 
   // The second unit holds DebugFixtureBulk: asked for too, nothing is cut.
   void* Module = ::dlopen(QFile::encodeName(FDir.path() + QStringLiteral("/module.so")).constData(), RTLD_NOW);
@@ -442,4 +491,68 @@ TEST_F(DebugInfoTest, CutsTheDebugInfoOfCppUnits)
   ASSERT_NE(dwarf_addrdie(Kept, Low, &Unit), nullptr);
   EXPECT_EQ(dwarf_dieoffset(&Unit), UnitOffset);
   dwarf_end(Kept);
+}
+
+// Files that are odd but that libdw reads are read as well inflated, cut
+// or not: a set of address ranges without its end mark, which libdw reads
+// on into the next set, and a compressed section of another type than
+// plain bits, which libelf reads by its type once inflated.
+TEST_F(DebugInfoTest, OddFilesThatLibdwReadsKeepTheirLines)
+{
+  SplitFixture(FDir.path(), false);
+  const TCall Call = CallIn(FDir.path() + QStringLiteral("/module.so"));
+  ASSERT_NE(Call.Base, 0u);
+  const std::uint64_t InFirstUnit = Call.ReturnAddress - 1 - Call.Base;
+
+  // The ranges of the call's unit run on without an end mark.
+  ObjCopy(FDir.path(), {QStringLiteral("--decompress-debug-sections"), QStringLiteral("module.debug"),
+                        QStringLiteral("plain.debug")});
+  ObjCopy(FDir.path(), {QStringLiteral("--dump-section"), QStringLiteral(".debug_aranges=aranges"),
+                        QStringLiteral("plain.debug")});
+  QByteArray Ranges = ReadAll(FDir.path() + QStringLiteral("/aranges"));
+  // The end mark of the set that holds the call (32-bit sets of 64-bit
+  // pairs, the first pair 16 bytes into its set).
+  qsizetype Mark = -1;
+  for (qsizetype At = 0; Mark < 0 && At + 16 <= Ranges.size();) {
+    std::uint32_t Length = 0;
+    std::memcpy(&Length, Ranges.constData() + At, sizeof Length);
+    bool Holds = false;
+    for (qsizetype Pair = At + 16; Pair + 16 <= At + 4 + qsizetype(Length); Pair += 16) {
+      std::uint64_t From = 0;
+      std::uint64_t Span = 0;
+      std::memcpy(&From, Ranges.constData() + Pair, sizeof From);
+      std::memcpy(&Span, Ranges.constData() + Pair + 8, sizeof Span);
+      Holds = Holds || (InFirstUnit >= From && InFirstUnit - From < Span);
+      if (From == 0 && Span == 0) {
+        Mark = Holds ? Pair : -1;
+        break;
+      }
+    }
+    At += 4 + qsizetype(Length);
+  }
+  ASSERT_GT(Mark, 0) << "no set of ranges holds the call";
+  Ranges[Mark + 8] = 0x10;
+  WriteAll(FDir.path() + QStringLiteral("/aranges"), Ranges);
+  // In two steps: objcopy leaves an updated section uncompressed, marked
+  // compressed.
+  ObjCopy(FDir.path(), {QStringLiteral("--update-section"), QStringLiteral(".debug_aranges=aranges"),
+                        QStringLiteral("plain.debug")});
+  ObjCopy(FDir.path(), {QStringLiteral("--compress-debug-sections=zlib"), QStringLiteral("plain.debug"),
+                        QStringLiteral("unended.debug")});
+
+  QByteArray Typed = ReadAll(FDir.path() + QStringLiteral("/module.debug"));
+  Elf64_Shdr* Lists = SectionHeader(Typed, ".debug_rnglists");
+  ASSERT_NE(Lists, nullptr);
+  ASSERT_TRUE(Lists->sh_flags & SHF_COMPRESSED);
+  Lists->sh_type = SHT_SYMTAB;
+  WriteAll(FDir.path() + QStringLiteral("/typed.debug"), Typed);
+
+  for (const char* Name : {"unended.debug", "typed.debug"}) {
+    SCOPED_TRACE(Name);
+    const QByteArray Path = QFile::encodeName(FDir.path() + QLatin1Char('/') + QLatin1String(Name));
+    ASSERT_EQ(LineAt(Posix::Open(Path, O_RDONLY).Get(), InFirstUnit), Call.Line) << "libdw does not read it";
+    EXPECT_EQ(LineAt(DebugInfo::Inflated(Posix::Open(Path, O_RDONLY)).Get(), InFirstUnit), Call.Line);
+    EXPECT_EQ(LineAt(DebugInfo::Inflated(Posix::Open(Path, O_RDONLY), nullptr, {InFirstUnit}).Get(), InFirstUnit),
+              Call.Line);
+  }
 }
