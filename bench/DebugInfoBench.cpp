@@ -1,11 +1,13 @@
-// Opening a compressed debug file for its first question: inflated by us
+// Opening a compressed debug file for its first question (the line table of
+// the unit of an address in its first unit with code): inflated by us
 // (libdeflate, two threads, location lists left out) beside libdw inflating
-// the same file itself, and cut to the first unit for a crash helper's
+// the same file itself, and cut after that unit, as for a crash helper's
 // frame there. The file is this build's platform library's debug
 // information, split off and compressed by objcopy when the program starts
 // (several megabytes, as the C library's debug file is).
 
 #include "platform/DebugInfo.h"
+#include "tests/support/FirstUnitWithCode.h"
 
 #include <QFile>
 #include <QProcess>
@@ -24,21 +26,13 @@ namespace {
 
 QByteArray DebugFile;
 
-// The first question a renderer asks: the unit of the first address that
-// one has, and its line.
-void Ask(Dwarf* Debug, benchmark::State& State)
+// The first question a renderer asks: the unit that holds Address, and its
+// line table.
+void Ask(Dwarf* Debug, Dwarf_Addr Address, benchmark::State& State)
 {
-  if (!Debug) {
-    State.SkipWithError("libdw cannot read the file");
-    return;
-  }
-  Dwarf_Off Offset = 0;
-  Dwarf_Off Next = 0;
-  std::size_t HeaderSize = 0;
   Dwarf_Die Unit;
-  if (dwarf_nextcu(Debug, Offset, &Next, &HeaderSize, nullptr, nullptr, nullptr) != 0 ||
-      !dwarf_offdie(Debug, Offset + HeaderSize, &Unit)) {
-    State.SkipWithError("no unit");
+  if (!Debug || !dwarf_addrdie(Debug, Address, &Unit)) {
+    State.SkipWithError("libdw finds no unit there");
     return;
   }
   Dwarf_Lines* Lines = nullptr;
@@ -47,31 +41,11 @@ void Ask(Dwarf* Debug, benchmark::State& State)
   benchmark::DoNotOptimize(Count);
 }
 
-// The address of code in the first unit that has some at an address of its
-// own, and that unit's offset: where a cut keeps least.
-std::pair<Dwarf_Addr, Dwarf_Off> FirstUnitWithCode(Dwarf* Debug)
-{
-  Dwarf_Aranges* Ranges = nullptr;
-  std::size_t Count = 0;
-  std::pair<Dwarf_Addr, Dwarf_Off> First{0, ~Dwarf_Off(0)};
-  if (dwarf_getaranges(Debug, &Ranges, &Count) != 0)
-    return First;
-  for (std::size_t I = 0; I < Count; ++I) {
-    Dwarf_Addr Address = 0;
-    Dwarf_Word Length = 0;
-    Dwarf_Off Unit = 0;
-    if (dwarf_getarangeinfo(dwarf_onearange(Ranges, I), &Address, &Length, &Unit) == 0 && Address != 0 &&
-        Length > 0 && Unit < First.second)
-      First = {Address, Unit};
-  }
-  return First;
-}
-
 Dwarf_Addr FirstUnitAddress()
 {
   const Posix::TFd File = DebugInfo::Inflated(Posix::Open(DebugFile, O_RDONLY));
   Dwarf* Debug = dwarf_begin(File.Get(), DWARF_C_READ);
-  const Dwarf_Addr Address = Debug ? FirstUnitWithCode(Debug).first : 0;
+  const Dwarf_Addr Address = Debug ? TestSupport::FirstUnitWithCode(Debug).first : 0;
   if (Debug)
     dwarf_end(Debug);
   return Address;
@@ -79,10 +53,11 @@ Dwarf_Addr FirstUnitAddress()
 
 void BM_OpenByLibdw(benchmark::State& State)
 {
+  const Dwarf_Addr Address = FirstUnitAddress();
   for (auto _ : State) {
     const Posix::TFd File = Posix::Open(DebugFile, O_RDONLY);
     Dwarf* Debug = dwarf_begin(File.Get(), DWARF_C_READ);
-    Ask(Debug, State);
+    Ask(Debug, Address, State);
     dwarf_end(Debug);
   }
 }
@@ -90,10 +65,11 @@ BENCHMARK(BM_OpenByLibdw)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_OpenInflated(benchmark::State& State)
 {
+  const Dwarf_Addr Address = FirstUnitAddress();
   for (auto _ : State) {
     const Posix::TFd File = DebugInfo::Inflated(Posix::Open(DebugFile, O_RDONLY));
     Dwarf* Debug = dwarf_begin(File.Get(), DWARF_C_READ);
-    Ask(Debug, State);
+    Ask(Debug, Address, State);
     dwarf_end(Debug);
   }
 }
@@ -105,7 +81,7 @@ void BM_OpenCutToTheFirstUnit(benchmark::State& State)
   for (auto _ : State) {
     const Posix::TFd File = DebugInfo::Inflated(Posix::Open(DebugFile, O_RDONLY), nullptr, {Address});
     Dwarf* Debug = dwarf_begin(File.Get(), DWARF_C_READ);
-    Ask(Debug, State);
+    Ask(Debug, Address, State);
     dwarf_end(Debug);
   }
 }

@@ -1,6 +1,7 @@
 #include "platform/DebugInfo.h"
 
 #include "platform/StackTraceRender.h"
+#include "tests/support/FirstUnitWithCode.h"
 #include "tests/support/TempEnvironment.h"
 
 #include <QDir>
@@ -143,26 +144,6 @@ std::map<std::string, TSection> SectionsOf(int Fd, bool Inflate)
   }
   elf_end(Image);
   return Sections;
-}
-
-// The address of code in the first unit that has some at an address of its
-// own, and that unit's offset: where a cut keeps least.
-std::pair<Dwarf_Addr, Dwarf_Off> FirstUnitWithCode(Dwarf* Debug)
-{
-  Dwarf_Aranges* Ranges = nullptr;
-  std::size_t Count = 0;
-  std::pair<Dwarf_Addr, Dwarf_Off> First{0, ~Dwarf_Off(0)};
-  if (dwarf_getaranges(Debug, &Ranges, &Count) != 0)
-    return First;
-  for (std::size_t I = 0; I < Count; ++I) {
-    Dwarf_Addr Address = 0;
-    Dwarf_Word Length = 0;
-    Dwarf_Off Unit = 0;
-    if (dwarf_getarangeinfo(dwarf_onearange(Ranges, I), &Address, &Length, &Unit) == 0 && Address != 0 &&
-        Length > 0 && Unit < First.second)
-      First = {Address, Unit};
-  }
-  return First;
 }
 
 // The line libdw reads for Address (in the module's own address space)
@@ -479,7 +460,7 @@ TEST_F(DebugInfoTest, CutsTheDebugInfoOfCppUnits)
 
   Dwarf* Units = dwarf_begin(Whole.Get(), DWARF_C_READ);
   ASSERT_NE(Units, nullptr);
-  const auto [Low, UnitOffset] = FirstUnitWithCode(Units);
+  const auto [Low, UnitOffset] = TestSupport::FirstUnitWithCode(Units);
   dwarf_end(Units);
   ASSERT_NE(Low, 0u);
 
