@@ -11,10 +11,15 @@
 #include <QDataStream>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontDatabase>
+#include <QScopeGuard>
 
 #include <dlfcn.h>
 #include <signal.h>
 #include <string.h>
+
+#include <system_error>
+#include <thread>
 
 namespace Vesparo {
 
@@ -182,6 +187,18 @@ extern "C" Q_DECL_EXPORT int CorvaneReportCrash(int& argc, char** argv, const Cr
   // Everything from here on is for the program that crashed.
   Vesparoutil::SetReportedExeName(Record.Prepared.ExePath);
   Application::TApplication App(argc, argv);
+  // The font database is read on a thread of its own while the report's
+  // first sections are written; the prompt's first font waits for it, should
+  // it not be done by then (the database locks itself).
+  std::thread Fonts;
+  try {
+    Fonts = std::thread([] { QFontDatabase::families(); });
+  } catch (const std::system_error&) {
+  }
+  const auto JoinFonts = qScopeGuard([&Fonts] {
+    if (Fonts.joinable())
+      Fonts.join();
+  });
   App.SetTitle(Vesparoutil::BaseNameOf(Record.Prepared.ExePath));
   TCVVesparo Component;
   ApplySettings(Record.Prepared.Settings, Component);

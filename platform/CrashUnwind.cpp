@@ -1,5 +1,6 @@
 #include "platform/CrashUnwind.h"
 
+#include "platform/DebugInfo.h"
 #include "platform/StackTrace.h"
 
 #include <elfutils/libdwfl.h>
@@ -12,8 +13,6 @@
 namespace CrashUnwind {
 
 namespace {
-
-const Dwfl_Callbacks Callbacks = {dwfl_linux_proc_find_elf, dwfl_standard_find_debuginfo, nullptr, nullptr};
 
 struct TUnwind {
   std::uintptr_t Pc = 0;
@@ -50,7 +49,7 @@ QString LastError() { return QString::fromUtf8(dwfl_errmsg(-1)); }
 
 std::vector<std::uintptr_t> UnwindThread(pid_t Pid, pid_t Tid, std::uintptr_t Pc, QString& Failure)
 {
-  const std::unique_ptr<Dwfl, decltype(&dwfl_end)> Session(dwfl_begin(&Callbacks), &dwfl_end);
+  const std::unique_ptr<Dwfl, decltype(&dwfl_end)> Session(dwfl_begin(&DebugInfo::ProcessCallbacks), &dwfl_end);
   if (!Session) {
     Failure = LastError();
     return {};

@@ -1,5 +1,6 @@
 #include "platform/StackTraceRender.h"
 
+#include "platform/DebugInfo.h"
 #include "platform/Posix.h"
 #include "platform/StackTrace.h"
 
@@ -15,8 +16,6 @@ namespace StackTrace {
 namespace Render {
 
 namespace {
-
-const Dwfl_Callbacks Callbacks = {dwfl_linux_proc_find_elf, dwfl_standard_find_debuginfo, nullptr, nullptr};
 
 // Whether Text ends with an operator's name ("operator new", "operator<<").
 bool IsOperatorName(const QString& Text)
@@ -244,7 +243,7 @@ void TSession::Close()
 
 void TSession::Open()
 {
-  Modules = dwfl_begin(&Callbacks);
+  Modules = dwfl_begin(&DebugInfo::ProcessCallbacks);
   if (!Modules)
     return;
   dwfl_report_begin(Modules);

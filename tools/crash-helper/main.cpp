@@ -16,8 +16,10 @@
 #include "platform/CrashHandler.h"
 #include "platform/CrashRecord.h"
 #include "platform/CrashUnwind.h"
+#include "platform/DebugInfo.h"
 #include "platform/Posix.h"
 #include "platform/StackTrace.h"
+#include "platform/StackTraceRender.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -122,7 +124,10 @@ public:
 private:
   void Load()
   {
-    void* Library = ::dlopen(FPath.constData(), RTLD_NOW | RTLD_LOCAL);
+    // Bound lazily, as the crashed program bound the same library: binding
+    // all of it and its dependencies at once takes processor time from the
+    // rendering that runs beside it.
+    void* Library = ::dlopen(FPath.constData(), RTLD_LAZY | RTLD_LOCAL);
     if (Library)
       FEntry = reinterpret_cast<Vesparo::TCrashReportEntry>(::dlsym(Library, Vesparo::CrashReportEntryName));
     if (!FEntry)
@@ -165,11 +170,19 @@ int main(int argc, char** argv)
     std::fprintf(stderr, "corvane-crash-helper: no crash record: %s\n", qUtf8Printable(Error));
     return 1;
   }
+  // Its threads start before the package starts loading: no thread can
+  // start while a library loads.
+  DebugInfo::TInflationAhead Ahead(Record.Header.Pid);
   TPackageLoad Package(Record.Prepared.LibraryPath);
   QString Note;
   const std::vector<std::uintptr_t> Frames = CrashFrames(Record, Note);
+  // The debug files the frames need are inflated while the frames before
+  // them are rendered. The session is closed only when the helper ends:
+  // neither the crashed process nor the report waits for that.
+  Ahead.Start(Frames);
+  StackTrace::Render::TSession Session(Record.Header.Pid);
   QStringList Lines;
-  StackTrace::ProcessStackListToStrings(Record.Header.Pid, Frames, Lines, false, true, true, false);
+  StackTrace::Render::RenderFrames(Session, Frames, Lines, false, true, true, false);
   // All that is needed of the crashed process is read: it may end now.
   CrashRecord::Answer(Fd.Get());
   Fd.Close();
