@@ -51,39 +51,36 @@ Dwarf_Addr FirstUnitAddress()
   return Address;
 }
 
-void BM_OpenByLibdw(benchmark::State& State)
+// Opens the debug file as Open hands it over, and asks libdw about Address.
+template <typename TOpen>
+void OpenAndAsk(benchmark::State& State, TOpen Open)
 {
   const Dwarf_Addr Address = FirstUnitAddress();
   for (auto _ : State) {
-    const Posix::TFd File = Posix::Open(DebugFile, O_RDONLY);
+    const Posix::TFd File = Open(Address);
     Dwarf* Debug = dwarf_begin(File.Get(), DWARF_C_READ);
     Ask(Debug, Address, State);
     dwarf_end(Debug);
   }
+}
+
+void BM_OpenByLibdw(benchmark::State& State)
+{
+  OpenAndAsk(State, [](Dwarf_Addr) { return Posix::Open(DebugFile, O_RDONLY); });
 }
 BENCHMARK(BM_OpenByLibdw)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_OpenInflated(benchmark::State& State)
 {
-  const Dwarf_Addr Address = FirstUnitAddress();
-  for (auto _ : State) {
-    const Posix::TFd File = DebugInfo::Inflated(Posix::Open(DebugFile, O_RDONLY));
-    Dwarf* Debug = dwarf_begin(File.Get(), DWARF_C_READ);
-    Ask(Debug, Address, State);
-    dwarf_end(Debug);
-  }
+  OpenAndAsk(State, [](Dwarf_Addr) { return DebugInfo::Inflated(Posix::Open(DebugFile, O_RDONLY)); });
 }
 BENCHMARK(BM_OpenInflated)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_OpenCutToTheFirstUnit(benchmark::State& State)
 {
-  const Dwarf_Addr Address = FirstUnitAddress();
-  for (auto _ : State) {
-    const Posix::TFd File = DebugInfo::Inflated(Posix::Open(DebugFile, O_RDONLY), nullptr, {Address});
-    Dwarf* Debug = dwarf_begin(File.Get(), DWARF_C_READ);
-    Ask(Debug, Address, State);
-    dwarf_end(Debug);
-  }
+  OpenAndAsk(State, [](Dwarf_Addr Address) {
+    return DebugInfo::Inflated(Posix::Open(DebugFile, O_RDONLY), nullptr, {Address});
+  });
 }
 BENCHMARK(BM_OpenCutToTheFirstUnit)->Unit(benchmark::kMillisecond)->UseRealTime();
 

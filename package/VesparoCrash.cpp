@@ -12,7 +12,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
-#include <QScopeGuard>
 
 #include <dlfcn.h>
 #include <signal.h>
@@ -190,15 +189,11 @@ extern "C" Q_DECL_EXPORT int CorvaneReportCrash(int& argc, char** argv, const Cr
   // The font database is read on a thread of its own while the report's
   // first sections are written; the prompt's first font waits for it, should
   // it not be done by then (the database locks itself).
-  std::thread Fonts;
+  std::jthread Fonts;
   try {
-    Fonts = std::thread([] { QFontDatabase::families(); });
+    Fonts = std::jthread([] { QFontDatabase::families(); });
   } catch (const std::system_error&) {
   }
-  const auto JoinFonts = qScopeGuard([&Fonts] {
-    if (Fonts.joinable())
-      Fonts.join();
-  });
   App.SetTitle(Vesparoutil::BaseNameOf(Record.Prepared.ExePath));
   TCVVesparo Component;
   ApplySettings(Record.Prepared.Settings, Component);

@@ -19,9 +19,9 @@
 #include <bit>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdint>
 #include <map>
 #include <mutex>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -80,18 +80,43 @@ struct TInflation {
   std::size_t TargetSize;
 };
 
-// The new file: its sections' headers and where their bytes come from.
+// How one section of the new file is made.
+struct TPlan {
+  enum { None, Empty, Copy, Inflate, Replace } How = None;
+  std::uint64_t Size = 0;   // in the new file
+  std::uint64_t Align = 1;  // in the new file
+  std::size_t Source = 0;   // offset of its bytes (for Inflate, of its stream)
+  std::size_t SourceSize = 0;
+  QByteArray Bytes;  // for Replace
+};
+
+// The new file: its sections' headers and how each is made.
 struct TLayout {
   std::size_t HeadSize = 0;  // file header and program headers, copied as they are
   std::vector<Elf64_Shdr> Sections;
-  std::vector<std::size_t> CopiedFrom;  // per section; SIZE_MAX: no bytes copied
-  std::vector<TInflation> Inflations;
-  std::map<std::size_t, QByteArray> Replaced;  // per section: its new bytes
+  std::vector<TPlan> Plans;  // per section
   std::size_t SectionTable = 0;
   std::size_t Size = 0;
+
+  bool IsCut() const
+  {
+    return std::any_of(Plans.begin(), Plans.end(), [](const TPlan& Plan) { return Plan.How == TPlan::Replace; });
+  }
 };
 
-constexpr std::size_t NotCopied = SIZE_MAX;
+using TInflater = std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)>;
+
+TInflater NewInflater() { return TInflater(libdeflate_alloc_decompressor(), &libdeflate_free_decompressor); }
+
+// Inflates the zlib stream Source into exactly TargetSize bytes at Target.
+bool InflateExactly(libdeflate_decompressor* Inflater, const unsigned char* Source, std::size_t SourceSize,
+                    unsigned char* Target, std::size_t TargetSize)
+{
+  std::size_t Actual = 0;
+  return Inflater &&
+         libdeflate_zlib_decompress(Inflater, Source, SourceSize, Target, TargetSize, &Actual) == LIBDEFLATE_SUCCESS &&
+         Actual == TargetSize;
+}
 
 bool Fits(std::uint64_t Offset, std::uint64_t Size, std::size_t Whole)
 {
@@ -251,15 +276,6 @@ std::optional<TCut> CutToUnits(const unsigned char* Info, std::size_t InfoStream
   return Result;
 }
 
-// How one section of the new file is made.
-struct TPlan {
-  enum { None, Empty, Copy, Inflate, Replace } How = None;
-  std::uint64_t Size = 0;   // in the new file
-  std::uint64_t Align = 1;  // in the new file
-  std::size_t Source = 0;   // offset of its bytes (for Inflate, of its stream)
-  std::size_t SourceSize = 0;
-};
-
 // The bytes a section copied or inflated gets.
 std::optional<QByteArray> BytesOf(const unsigned char* File, const TPlan& Plan)
 {
@@ -268,12 +284,8 @@ std::optional<QByteArray> BytesOf(const unsigned char* File, const TPlan& Plan)
   if (Plan.How != TPlan::Inflate)
     return std::nullopt;
   QByteArray Bytes(qsizetype(Plan.Size), Qt::Uninitialized);
-  const std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)> Inflater(
-    libdeflate_alloc_decompressor(), &libdeflate_free_decompressor);
-  std::size_t Actual = 0;
-  if (!Inflater || libdeflate_zlib_decompress(Inflater.get(), File + Plan.Source, Plan.SourceSize, Bytes.data(),
-                                              Plan.Size, &Actual) != LIBDEFLATE_SUCCESS ||
-      Actual != Plan.Size)
+  if (!InflateExactly(NewInflater().get(), File + Plan.Source, Plan.SourceSize,
+                      reinterpret_cast<unsigned char*>(Bytes.data()), Plan.Size))
     return std::nullopt;
   return Bytes;
 }
@@ -317,7 +329,8 @@ std::optional<TLayout> LayoutOf(const unsigned char* File, std::size_t Size,
   };
 
   // What each section becomes.
-  std::vector<TPlan> Plans(Layout.Sections.size());
+  std::vector<TPlan>& Plans = Layout.Plans;
+  Plans.resize(Layout.Sections.size());
   std::optional<std::size_t> Info;
   std::optional<std::size_t> Aranges;
   bool AnyCompressed = false;
@@ -333,6 +346,7 @@ std::optional<TLayout> LayoutOf(const unsigned char* File, std::size_t Size,
     Plan.Align = Section.sh_addralign;
     if (IsLocationList(Name)) {
       Plan.How = TPlan::Empty;
+      Plan.Size = 0;
     } else if (Section.sh_flags & SHF_COMPRESSED) {
       // libelf hands out inflated bytes of any type as bytes, but reads
       // plain ones by their type: a typed section stays with libelf.
@@ -345,10 +359,10 @@ std::optional<TLayout> LayoutOf(const unsigned char* File, std::size_t Size,
           Compression.ch_addralign > MaxAlignment)
         return std::nullopt;
       Plan = {TPlan::Inflate, Compression.ch_size, Compression.ch_addralign, Section.sh_offset + sizeof Compression,
-              std::size_t(Section.sh_size - sizeof Compression)};
+              std::size_t(Section.sh_size - sizeof Compression), {}};
       AnyCompressed = true;
     } else {
-      Plan = {TPlan::Copy, Section.sh_size, Plan.Align, Section.sh_offset, Section.sh_size};
+      Plan = {TPlan::Copy, Section.sh_size, Plan.Align, Section.sh_offset, Section.sh_size, {}};
     }
     if (Name == ".debug_info")
       Info = I;
@@ -363,15 +377,15 @@ std::optional<TLayout> LayoutOf(const unsigned char* File, std::size_t Size,
     const TPlan& Whole = Plans[*Info];
     if (std::optional<TCut> Cut =
           Ranges ? CutToUnits(File + Whole.Source, Whole.SourceSize, Whole.Size, *Ranges, Addresses) : std::nullopt) {
-      Plans[*Info].How = TPlan::Replace;
-      Plans[*Aranges].How = TPlan::Replace;
-      Layout.Replaced.emplace(*Info, std::move(Cut->Info));
-      Layout.Replaced.emplace(*Aranges, std::move(Cut->Aranges));
+      for (auto [I, Bytes] : {std::pair{*Info, &Cut->Info}, std::pair{*Aranges, &Cut->Aranges}}) {
+        Plans[I].How = TPlan::Replace;
+        Plans[I].Size = std::uint64_t(Bytes->size());
+        Plans[I].Bytes = std::move(*Bytes);
+      }
     }
   }
 
   std::size_t Cursor = Layout.HeadSize;
-  Layout.CopiedFrom.assign(Layout.Sections.size(), NotCopied);
   for (std::size_t I = 1; I < Layout.Sections.size(); ++I) {
     const TPlan& Plan = Plans[I];
     if (Plan.How == TPlan::None)
@@ -379,17 +393,11 @@ std::optional<TLayout> LayoutOf(const unsigned char* File, std::size_t Size,
     Elf64_Shdr& Section = Layout.Sections[I];
     Section.sh_flags &= ~std::uint64_t(SHF_COMPRESSED);
     Section.sh_addralign = Plan.Align;
-    Section.sh_size = Plan.How == TPlan::Empty     ? 0
-                      : Plan.How == TPlan::Replace ? std::uint64_t(Layout.Replaced.at(I).size())
-                                                   : Plan.Size;
+    Section.sh_size = Plan.Size;
     Section.sh_offset = AlignedUp(Cursor, Section.sh_addralign);
     Cursor = Section.sh_offset + Section.sh_size;
     if (Cursor > MaxInflatedSize)
       return std::nullopt;
-    if (Plan.How == TPlan::Copy)
-      Layout.CopiedFrom[I] = Plan.Source;
-    else if (Plan.How == TPlan::Inflate)
-      Layout.Inflations.push_back({File + Plan.Source, Plan.SourceSize, Section.sh_offset, std::size_t(Plan.Size)});
   }
   Layout.SectionTable = AlignedUp(Cursor, alignof(Elf64_Shdr));
   Layout.Size = Layout.SectionTable + Layout.Sections.size() * sizeof(Elf64_Shdr);
@@ -398,26 +406,19 @@ std::optional<TLayout> LayoutOf(const unsigned char* File, std::size_t Size,
 
 bool Inflate(const std::vector<const TInflation*>& Work, unsigned char* Target)
 {
-  const std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)> Inflater(
-    libdeflate_alloc_decompressor(), &libdeflate_free_decompressor);
-  if (!Inflater)
-    return false;
-  for (const TInflation* Section : Work) {
-    std::size_t Actual = 0;
-    if (libdeflate_zlib_decompress(Inflater.get(), Section->Source, Section->SourceSize, Target + Section->Target,
-                                   Section->TargetSize, &Actual) != LIBDEFLATE_SUCCESS ||
-        Actual != Section->TargetSize)
-      return false;
-  }
-  return true;
+  const TInflater Inflater = NewInflater();
+  return std::all_of(Work.begin(), Work.end(), [&](const TInflation* Section) {
+    return InflateExactly(Inflater.get(), Section->Source, Section->SourceSize, Target + Section->Target,
+                          Section->TargetSize);
+  });
 }
 
-// Inflates every section, the largest first, on this thread and one more,
-// each taking what leaves the two most even.
-bool InflateAll(const TLayout& Layout, unsigned char* Target, TWorker* Second)
+// Inflates every section, the largest first, on this thread and Second
+// (or a thread of its own), each taking what leaves the two most even.
+bool InflateAll(const std::vector<TInflation>& Inflations, unsigned char* Target, TWorker* Second)
 {
   std::vector<const TInflation*> BySize;
-  for (const TInflation& Section : Layout.Inflations)
+  for (const TInflation& Section : Inflations)
     BySize.push_back(&Section);
   std::sort(BySize.begin(), BySize.end(),
             [](const TInflation* A, const TInflation* B) { return A->SourceSize > B->SourceSize; });
@@ -430,22 +431,13 @@ bool InflateAll(const TLayout& Layout, unsigned char* Target, TWorker* Second)
   }
   if (Shares[1].empty())
     return Inflate(Shares[0], Target);
+  std::optional<TWorker> Started;
+  if (!Second)
+    Second = &Started.emplace();
   bool Other = false;
-  const auto OtherShare = [&] { Other = Inflate(Shares[1], Target); };
-  if (Second) {
-    Second->Start(OtherShare);
-    const bool Own = Inflate(Shares[0], Target);
-    Second->Wait();
-    return Own && Other;
-  }
-  std::thread Helper;
-  try {
-    Helper = std::thread(OtherShare);
-  } catch (const std::system_error&) {
-    return Inflate(Shares[0], Target) && Inflate(Shares[1], Target);
-  }
+  Second->Start([&] { Other = Inflate(Shares[1], Target); });
   const bool Own = Inflate(Shares[0], Target);
-  Helper.join();
+  Second->Wait();
   return Own && Other;
 }
 
@@ -456,14 +448,19 @@ bool Write(const unsigned char* File, const TLayout& Layout, unsigned char* Targ
   std::memcpy(&Header, Target, sizeof Header);
   Header.e_shoff = Layout.SectionTable;
   std::memcpy(Target, &Header, sizeof Header);
+  std::vector<TInflation> Inflations;
   for (std::size_t I = 0; I < Layout.Sections.size(); ++I) {
-    if (Layout.CopiedFrom[I] != NotCopied)
-      std::memcpy(Target + Layout.Sections[I].sh_offset, File + Layout.CopiedFrom[I], Layout.Sections[I].sh_size);
+    const TPlan& Plan = Layout.Plans[I];
+    unsigned char* Place = Target + Layout.Sections[I].sh_offset;
+    if (Plan.How == TPlan::Copy)
+      std::memcpy(Place, File + Plan.Source, Plan.Size);
+    else if (Plan.How == TPlan::Replace)
+      std::memcpy(Place, Plan.Bytes.constData(), Plan.Size);
+    else if (Plan.How == TPlan::Inflate)
+      Inflations.push_back({File + Plan.Source, Plan.SourceSize, Layout.Sections[I].sh_offset, Plan.Size});
   }
-  for (const auto& [I, Bytes] : Layout.Replaced)
-    std::memcpy(Target + Layout.Sections[I].sh_offset, Bytes.constData(), std::size_t(Bytes.size()));
   std::memcpy(Target + Layout.SectionTable, Layout.Sections.data(), Layout.Sections.size() * sizeof(Elf64_Shdr));
-  return InflateAll(Layout, Target, Second);
+  return InflateAll(Inflations, Target, Second);
 }
 
 // The build ID noted in the ELF file at Fd; empty without one.
@@ -494,12 +491,18 @@ std::optional<std::uint32_t> Crc32Of(int Fd)
   return libdeflate_crc32(0, File.Bytes(), std::size_t(Status.st_size));
 }
 
-// Hands the file at Path to libdwfl, inflated, with its name.
-int Found(Posix::TFd File, const QByteArray& Path, char** DebugFileName)
+// Hands File, the debug file at Path, to libdwfl, with its name.
+int Handed(Posix::TFd File, const QByteArray& Path, char** DebugFileName)
 {
   if (DebugFileName)
     *DebugFileName = ::strdup(Path.constData());
-  return Inflated(std::move(File)).Release();
+  return File.Release();
+}
+
+// Hands the debug file at Path to libdwfl inflated.
+int Found(Posix::TFd File, const QByteArray& Path, char** DebugFileName)
+{
+  return Handed(Inflated(std::move(File)), Path, DebugFileName);
 }
 
 bool IsElfFile(int Fd)
@@ -560,11 +563,8 @@ int FindByBuildId(const QByteArray& Id, char** DebugFileName)
   if (Id.size() < 2)
     return -1;
   const QByteArray Path = BuildIdPath(Id);
-  if (std::optional<Posix::TFd> Taken = TakeAhead(Path); Taken && Taken->IsOpen()) {
-    if (DebugFileName)
-      *DebugFileName = ::strdup(Path.constData());
-    return Taken->Release();
-  }
+  if (std::optional<Posix::TFd> Taken = TakeAhead(Path); Taken && Taken->IsOpen())
+    return Handed(std::move(*Taken), Path, DebugFileName);
   Posix::TFd File = OpenByBuildId(Id, Path);
   return File.IsOpen() ? Found(std::move(File), Path, DebugFileName) : -1;
 }
@@ -723,7 +723,7 @@ Posix::TFd Written(const unsigned char* File, std::size_t Size, TWorker* Second,
   const std::optional<TLayout> Layout = LayoutOf(File, Size, Addresses);
   if (!Layout)
     return {};
-  Cut = !Layout->Replaced.empty();
+  Cut = Layout->IsCut();
   Posix::TFd Memory(::memfd_create("corvane-debug-info", MFD_CLOEXEC));
   if (!Memory.IsOpen() || ::ftruncate(Memory.Get(), off_t(Layout->Size)) != 0)
     return {};
